@@ -1,0 +1,47 @@
+# Settings shared by every target of the project.
+
+# Warnings are errors for our own code on every toolchain; third-party code is built without them.
+add_library(vrl_warnings INTERFACE)
+target_compile_options(vrl_warnings INTERFACE
+    -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wsign-conversion -Wnon-virtual-dtor
+    -Wold-style-cast -Wcast-align -Wnull-dereference -Werror)
+
+# Native builds run everything under AddressSanitizer and UBSan; fuzz builds add coverage
+# instrumentation for libFuzzer to every library the fuzz targets link.
+if(VRL_FUZZ)
+    add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+    add_link_options(-fsanitize=address,undefined)
+elseif(NOT WIN32)
+    add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+    add_link_options(-fsanitize=address,undefined)
+endif()
+
+if(WIN32)
+    # Windows targets need no MinGW runtime DLLs beside them.
+    add_link_options(-static -static-libgcc -static-libstdc++)
+    add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601 WINVER=0x0601)
+    # Test programs run under Wine, in a private prefix per architecture inside the build tree.
+    set(VRL_WINE_RUN ${CMAKE_SOURCE_DIR}/cmake/wine-run.sh)
+    set(VRL_WINE_PREFIX ${CMAKE_BINARY_DIR}/wineprefix)
+    set(CMAKE_CROSSCOMPILING_EMULATOR ${VRL_WINE_RUN} ${VRL_WINE_ARCH} ${VRL_WINE_PREFIX})
+endif()
+
+# vrl_add_test(NAME <name> SOURCES <files...> LIBS <targets...> [ENV <VAR=value...>] [LABELS <labels>])
+# One GoogleTest program, registered with CTest as one test; on Windows toolchains it runs under Wine
+# through the cross-compiling emulator.
+function(vrl_add_test)
+    cmake_parse_arguments(T "" "NAME;TIMEOUT" "SOURCES;LIBS;ENV;LABELS" ${ARGN})
+    add_executable(${T_NAME} ${T_SOURCES})
+    target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest_main vrl_warnings)
+    add_test(NAME ${T_NAME} COMMAND ${T_NAME})
+    if(NOT T_TIMEOUT)
+        set(T_TIMEOUT 300)
+    endif()
+    set_tests_properties(${T_NAME} PROPERTIES TIMEOUT ${T_TIMEOUT})
+    if(T_ENV)
+        set_tests_properties(${T_NAME} PROPERTIES ENVIRONMENT "${T_ENV}")
+    endif()
+    if(T_LABELS)
+        set_tests_properties(${T_NAME} PROPERTIES LABELS "${T_LABELS}")
+    endif()
+endfunction()

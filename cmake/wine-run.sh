@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# wine-run.sh ARCH PREFIX PROGRAM [ARGS...]
+# Runs a Windows program under Wine of the given architecture (win32 or win64) in a private prefix,
+# creating the prefix on first use. Wine's output is collected in files (Wine's background processes
+# inherit it and outlive the program) and printed with CR stripped; the program's exit code is kept.
+set -u
+arch=$1 prefix=$2; shift 2
+case "$arch" in
+    win32) wine=/usr/lib/wine/wine ;;
+    win64) wine=/usr/lib/wine/wine64 ;;
+    *) echo "wine-run.sh: unknown architecture $arch" >&2; exit 2 ;;
+esac
+export WINEPREFIX=$prefix WINEARCH=$arch WINEDEBUG=${WINEDEBUG:--all}
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+wineserver=/usr/lib/wine/wineserver
+
+mkdir -p "$(dirname "$prefix")"
+(
+    flock 9
+    if [ ! -f "$prefix/.vrl-ready" ]; then
+        rm -rf "$prefix"
+        "$wine" wineboot -i >"$prefix.boot.log" 2>&1 </dev/null
+        "$wineserver" -w
+        [ -f "$prefix/system.reg" ] || { echo "wine-run.sh: wineboot failed, see $prefix.boot.log" >&2; exit 1; }
+        touch "$prefix/.vrl-ready"
+    fi
+) 9>"$prefix.lock" || exit 1
+
+# Keep one server alive between the programs of a test run; it must not hold our pipes.
+"$wineserver" -p 20 >/dev/null 2>&1 </dev/null &
+
+out=$(mktemp) err=$(mktemp)
+trap 'rm -f "$out" "$err"' EXIT
+"$wine" "$@" >"$out" 2>"$err" </dev/null
+rc=$?
+tr -d '\r' <"$out"
+tr -d '\r' <"$err" >&2
+exit $rc

@@ -1,0 +1,160 @@
+#include "gateway_connection.h"
+
+#include <array>
+
+namespace vrl::gateway {
+
+GatewayConnection::GatewayConnection(SocketApi& api, GatewayTimeouts timeouts) noexcept
+    : api_(api), timeouts_(timeouts) {}
+
+GatewayConnection::~GatewayConnection() {
+    end();
+}
+
+void GatewayConnection::set_end_hook(EndHook hook, void* context) noexcept {
+    end_hook_ = hook;
+    end_context_ = context;
+}
+
+std::uint16_t GatewayConnection::parse_port(std::string_view text) noexcept {
+    std::size_t i = 0;
+    auto blank = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
+    while (i < text.size() && blank(text[i])) {
+        ++i;
+    }
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    // Wrapping arithmetic, as the classic runtime's atoi accumulates; only the low 16 bits count.
+    std::uint32_t value = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        value = value * 10u + static_cast<std::uint32_t>(text[i] - '0');
+    }
+    if (negative) {
+        value = 0u - value;
+    }
+    return host_to_net16(value);
+}
+
+std::int32_t GatewayConnection::start(std::string_view server_ip, std::string_view server_port,
+                                      std::string_view user_id, std::string_view passwd) noexcept {
+    // A login that cannot be framed is refused before the network is touched.
+    if (body_length({user_id, passwd}) > kBodyCapacity) {
+        return kStatusRequestTooLong;
+    }
+    // A connection still open is ended, not forgotten: its socket and library start would leak.
+    if (is_open() || library_started_) {
+        run_end();
+    }
+    socket_ = kInvalidSocket;
+    const std::uint16_t port = parse_port(server_port);
+    const std::uint32_t address = api_.inet_addr(server_ip);
+
+    if (api_.startup() != 0) {
+        return kStatusSocketLibrary;
+    }
+    library_started_ = true;
+
+    socket_ = api_.open_stream();
+    if (socket_ == kInvalidSocket) {
+        run_end();
+        return kStatusSocketCreate;
+    }
+    if (api_.connect(socket_, address, port, timeouts_.connect) != 0) {
+        run_end();
+        return kStatusConnect;
+    }
+    build_request(request_, Command::Login, {user_id, passwd});
+    if (!send_request()) {
+        run_end();
+        return kStatusSend;
+    }
+    if (receive_response() <= 0) {
+        run_end();
+        return kStatusReceive;
+    }
+    return response_status(response_);
+}
+
+GatewayResult GatewayConnection::submit(std::string_view mobile_num, std::string_view message) noexcept {
+    if (message.size() > kMaxMessageBytes) {
+        return {kStatusMessageTooLong, kTextMessageTooLong};
+    }
+    return exchange(Command::Submit, {mobile_num, message, kMarkerNow});
+}
+
+GatewayResult GatewayConnection::submit_at(std::string_view mobile_num, std::string_view message,
+                                           std::string_view send_time) noexcept {
+    if (message.size() > kMaxMessageBytes) {
+        return {kStatusMessageTooLong, kTextMessageTooLong};
+    }
+    return exchange(Command::Submit, {mobile_num, message, kMarkerAt, send_time});
+}
+
+GatewayResult GatewayConnection::query(std::string_view mobile_num, std::string_view message_id) noexcept {
+    return exchange(Command::Query, {mobile_num, message_id});
+}
+
+GatewayResult GatewayConnection::exchange(Command command,
+                                          std::initializer_list<std::string_view> fields) noexcept {
+    if (!build_request(request_, command, fields)) {
+        return {kStatusRequestTooLong, kTextRequestTooLong};
+    }
+    if (!send_request()) {
+        run_end();
+        return {kStatusSend, kTextSendError};
+    }
+    if (receive_response() <= 0) {
+        run_end();
+        return {kStatusReceive, kTextReceiveError};
+    }
+    return {response_status(response_), response_text(response_)};
+}
+
+bool GatewayConnection::send_request() noexcept {
+    bool sent = socket_ != kInvalidSocket;
+    std::size_t offset = 0;
+    // A partial send is resumed; a failed call ends the attempt, and so does a call that takes
+    // nothing, which would otherwise repeat for ever.
+    while (sent && offset < request_.bytes.size()) {
+        const long n = api_.send(socket_, request_.bytes.data() + offset, request_.bytes.size() - offset);
+        if (n <= 0) {
+            sent = false;
+        } else {
+            offset += static_cast<std::size_t>(n);
+        }
+    }
+    // The login request holds the user name and password: they do not outlive the send.
+    secure_clear(request_.bytes.data(), request_.bytes.size());
+    return sent;
+}
+
+long GatewayConnection::receive_response() noexcept {
+    response_.bytes.fill(0);
+    return api_.recv(socket_, response_.bytes.data(), response_.bytes.size(), timeouts_.receive);
+}
+
+void GatewayConnection::run_end() noexcept {
+    if (end_hook_ != nullptr) {
+        end_hook_(end_context_);
+    } else {
+        end();
+    }
+}
+
+void GatewayConnection::end() noexcept {
+    if (socket_ != kInvalidSocket) {
+        api_.shutdown_send(socket_);
+        api_.close(socket_);
+        socket_ = kInvalidSocket;
+    }
+    // Only a start of our own is cleaned up: a stray WSACleanup would take the host's reference.
+    if (library_started_) {
+        api_.cleanup();
+        library_started_ = false;
+    }
+}
+
+}  // namespace vrl::gateway
