@@ -1,0 +1,74 @@
+#pragma once
+// A gateway server for tests and demonstrations: real TCP on a background thread, any number of
+// connections at once. Construct, start(), point clients at port(), inspect received(); the
+// destructor stops it. The statuses and texts it answers with are in simulator_protocol.h.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "simulator_logic.h"
+#include "simulator_protocol.h"
+#include "simulator_request.h"
+
+namespace vrl::sim {
+
+// Misbehaviour on purpose, to test a client's handling of a faulty server. fault_arg refines it.
+enum class FaultMode {
+    None,
+    CloseOnAccept,   // close every connection as soon as it is accepted
+    NoReply,         // answer the first fault_arg requests of a connection, then read on but never answer
+    DelayReply,      // hold every reply back for fault_arg milliseconds
+    SplitReply,      // write each reply in two parts, fault_arg ms apart (0: 200 ms)
+    OneByteReply,    // reply with the status byte alone
+    LongReply,       // reply with the status byte and 128 text bytes, no NUL
+    CloseAfter,      // answer the first fault_arg requests of a connection, close on the next one unanswered
+    FixedStatus,     // answer as usual but with status byte fault_arg (0 to 255)
+};
+
+struct SimulatorOptions {
+    std::string address = "127.0.0.1";
+    std::uint16_t port = 0;           // 0: any free port, see GatewaySimulator::port()
+    std::vector<Account> accounts;    // empty: the demo account demo:demo
+    std::string trace_path;           // empty: no trace
+    FaultMode fault = FaultMode::None;
+    int fault_arg = 0;
+};
+
+class GatewaySimulator {
+public:
+    explicit GatewaySimulator(SimulatorOptions options = {});
+    GatewaySimulator(const GatewaySimulator&) = delete;
+    GatewaySimulator& operator=(const GatewaySimulator&) = delete;
+    ~GatewaySimulator();
+
+    // Binds, listens and starts serving on a background thread. Throws std::system_error when the
+    // address cannot be bound and std::runtime_error when the trace file cannot be opened.
+    // A simulator starts once.
+    void start();
+
+    // The port listened on, known once start() has returned.
+    std::uint16_t port() const;
+
+    // Closes the listener and every connection and joins the thread. Safe to call repeatedly.
+    void stop();
+
+    // Every request read so far, in order of arrival; a request is recorded before it is answered.
+    std::vector<ReceivedFrame> received() const;
+
+    // Connections accepted so far. The server's accept runs on its own thread and may trail the
+    // client's connect by a moment.
+    std::uint64_t connections() const;
+
+private:
+    friend class Session;
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+// Name used on the command line and in messages: "none", "close-on-accept", ...
+const char* fault_mode_name(FaultMode mode);
+bool parse_fault_mode(const std::string& name, FaultMode& mode);
+
+}  // namespace vrl::sim

@@ -1,0 +1,107 @@
+#include "simulator_args.h"
+
+#include <charconv>
+
+namespace vrl::sim {
+namespace {
+
+bool parse_int(const std::string& text, int low, int high, int& value) {
+    int v = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), v);
+    if (text.empty() || error != std::errc{} || end != text.data() + text.size() || v < low || v > high) {
+        return false;
+    }
+    value = v;
+    return true;
+}
+
+// MODE or MODE=ARG; the modes that need an argument insist on one.
+bool parse_fault(const std::string& text, SimulatorOptions& options) {
+    const std::size_t eq = text.find('=');
+    if (!parse_fault_mode(text.substr(0, eq), options.fault)) {
+        return false;
+    }
+    const bool needs_arg = options.fault == FaultMode::DelayReply || options.fault == FaultMode::CloseAfter ||
+                           options.fault == FaultMode::FixedStatus;
+    if (eq == std::string::npos) {
+        options.fault_arg = 0;
+        return !needs_arg;
+    }
+    const int high = options.fault == FaultMode::FixedStatus ? 255 : 24 * 3600 * 1000;
+    return parse_int(text.substr(eq + 1), 0, high, options.fault_arg);
+}
+
+}  // namespace
+
+const char* const kSimulatorUsage =
+    "usage: gateway_simulator [--address IP] [--port N] [--account USER:PASSWORD]...\n"
+    "                         [--trace FILE] [--fault MODE[=ARG]] [--help]\n"
+    "\n"
+    "A message gateway server for testing. Prints \"listening on IP:PORT\" as its first line\n"
+    "and serves until SIGINT or SIGTERM (Ctrl+C or closing the console on Windows).\n"
+    "\n"
+    "  --address IP      IPv4 address to listen on (default 127.0.0.1)\n"
+    "  --port N          port to listen on; 0 (default) picks a free one\n"
+    "  --account U:P     an account that may log in; repeatable (default demo:demo)\n"
+    "  --trace FILE      write one JSON line per frame received or sent\n"
+    "  --fault MODE      misbehave on purpose:\n"
+    "      close-on-accept       close every connection at once\n"
+    "      no-reply[=N]          answer N requests per connection (default 0), then none\n"
+    "      delay-reply=MS        hold every reply back MS milliseconds\n"
+    "      split-reply[=MS]      write every reply in two parts MS apart (default 200)\n"
+    "      one-byte-reply        reply with the status byte alone\n"
+    "      long-reply            reply with 129 bytes and no NUL\n"
+    "      close-after=N         answer N requests per connection, close on the next\n"
+    "      fixed-status=S        answer every request with status byte S\n"
+    "\n"
+    "Replies: status byte, text, NUL. Status 0 is success: a login answers \"login ok\", a submit\n"
+    "the new message id, a query the message state (\"DELIVERED\" or \"SCHEDULED <time>\").\n"
+    "Refusals: 1 bad login, 2 login required, 3 unknown message id, 4 malformed send time,\n"
+    "5 malformed request, 6 unknown command, 7 invalid mobile number, 8 message over 160 bytes.\n"
+    "Send times are YYYYMMDDhhmmss; mobile numbers are 1 to 20 digits after an optional '+'.\n";
+
+SimulatorCommand parse_simulator_args(const std::vector<std::string>& args) {
+    SimulatorCommand command;
+    auto fail = [&command](std::string message) {
+        command.kind = SimulatorCommand::Kind::Error;
+        command.error = std::move(message);
+        return command;
+    };
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& flag = args[i];
+        if (flag == "--help" || flag == "-h") {
+            command.kind = SimulatorCommand::Kind::Help;
+            return command;
+        }
+        if (flag != "--address" && flag != "--port" && flag != "--account" && flag != "--trace" &&
+            flag != "--fault") {
+            return fail("unknown argument: " + flag);
+        }
+        if (i + 1 == args.size()) {
+            return fail(flag + " needs a value");
+        }
+        const std::string& value = args[++i];
+        if (flag == "--address") {
+            command.options.address = value;
+        } else if (flag == "--port") {
+            int port = 0;
+            if (!parse_int(value, 0, 65535, port)) {
+                return fail("bad port: " + value);
+            }
+            command.options.port = static_cast<std::uint16_t>(port);
+        } else if (flag == "--account") {
+            auto account = parse_account(value);
+            if (!account) {
+                return fail("bad account (USER:PASSWORD): " + value);
+            }
+            command.options.accounts.push_back(std::move(*account));
+        } else if (flag == "--trace") {
+            command.options.trace_path = value;
+        } else if (!parse_fault(value, command.options)) {
+            return fail("bad fault mode: " + value);
+        }
+    }
+    return command;
+}
+
+}  // namespace vrl::sim
