@@ -21,18 +21,13 @@ apt_update() {
     fi
 }
 
-missing() {
-    local p out=()
-    for p in "$@"; do
-        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || out+=("$p")
-    done
-    printf '%s\n' "${out[@]}"
-}
+installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 
 install_packages() {
-    local todo
-    mapfile -t todo < <(missing "$@")
-    [ "${#todo[@]}" -eq 0 ] || [ -n "${todo[0]}" ] || return 0
+    local p todo=()
+    for p in "$@"; do
+        installed "$p" || todo+=("$p")
+    done
     [ "${#todo[@]}" -eq 0 ] && return 0
     apt_update
     say "installing ${todo[*]}"
@@ -64,7 +59,7 @@ fi
 install_packages cmake ninja-build make g++ clang libclang-rt-14-dev llvm \
     googletest libbenchmark-dev libasio-dev python3 \
     g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64 \
-    wine wine64 wine32:i386 zip unzip procps file
+    wine wine64 wine32:i386 zip unzip procps
 
 # Can this kernel run 32-bit programs? Debian's 32-bit Wine loader is one.
 runs_32bit() { /usr/lib/wine/wine --version >/dev/null 2>&1; }

@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# Runs every test of the project on a Debian machine, as root: installs what is missing, builds the
+# native, win32 and win64 presets, runs their tests (the Windows ones under Wine) and a short fuzz run.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/bootstrap.sh || exit 1
+
+passed=0 failed=0 broken=()
+run_preset() {
+    local preset=$1 log
+    log=$(mktemp)
+    echo "== $preset: configure and build"
+    if ! cmake --preset "$preset" >"$log" 2>&1 || ! cmake --build --preset "$preset" >>"$log" 2>&1; then
+        tail -n 60 "$log"
+        broken+=("$preset build")
+        failed=$((failed + 1))
+        return
+    fi
+    echo "== $preset: tests"
+    ctest --preset "$preset" 2>&1 | tee "$log"
+    local line total fails
+    line=$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1)
+    if [ -z "$line" ]; then
+        broken+=("$preset tests")
+        return
+    fi
+    total=$(sed -E 's/.* out of ([0-9]+).*/\1/' <<<"$line")
+    fails=$(sed -E 's/.*, ([0-9]+) tests? failed.*/\1/' <<<"$line")
+    passed=$((passed + total - fails))
+    failed=$((failed + fails))
+    [ "$fails" -eq 0 ] || broken+=("$preset tests")
+}
+
+for preset in native win32 win64; do
+    run_preset "$preset"
+done
+
+if [ -x scripts/fuzz.sh ]; then
+    echo "== fuzz: short bounded run"
+    if scripts/fuzz.sh "${VRL_FUZZ_SECONDS:-20}"; then
+        passed=$((passed + 1))
+    else
+        failed=$((failed + 1))
+        broken+=("fuzz")
+    fi
+fi
+
+echo
+if [ "${#broken[@]}" -gt 0 ]; then
+    echo "failing: ${broken[*]}"
+fi
+echo "${passed} passed, ${failed} failed"
+[ "${#broken[@]}" -eq 0 ]
