@@ -1,0 +1,94 @@
+#include "class_factory.h"
+
+#include <cstring>
+#include <new>
+
+#include "allocator.h"
+#include "component_module.h"
+#include "interface_table.h"
+
+namespace vrl::server {
+namespace {
+
+const InterfaceTableRow kClassFactoryTable[] = {
+    OffsetRow(IID_IClassFactory, 0),
+    EndRow,
+};
+
+bool IsUnknown(REFIID riid) noexcept {
+    return std::memcmp(&riid, &IID_IUnknown, sizeof(IID)) == 0;
+}
+
+}  // namespace
+
+// The frame relies on this layout: table of methods, count, instance creator, CacheLock.
+static_assert(sizeof(ClassFactory) == 3 * sizeof(void*) + sizeof(CRITICAL_SECTION));
+
+HRESULT STDMETHODCALLTYPE ClassFactory::QueryInterface(REFIID riid, void** ppv) {
+    return TableQueryInterface(this, kClassFactoryTable, riid, ppv);
+}
+
+ULONG STDMETHODCALLTYPE ClassFactory::AddRef() {
+    CriticalSectionScope hold(CacheLock);
+    const LONG count = ::InterlockedIncrement(&count_);
+    if (count == 2) {
+        LockModule();
+    }
+    return static_cast<ULONG>(count);
+}
+
+ULONG STDMETHODCALLTYPE ClassFactory::Release() {
+    LONG count;
+    {
+        CriticalSectionScope hold(CacheLock);
+        ::InterlockedDecrement(&count_);
+        count = count_;
+    }
+    if (count == 0) {
+        Destroy();
+    } else if (count == 1) {
+        UnlockModule();
+    }
+    return static_cast<ULONG>(count);
+}
+
+HRESULT STDMETHODCALLTYPE ClassFactory::CreateInstance(IUnknown* pUnkOuter, REFIID riid, void** ppvObject) {
+    if (ppvObject == nullptr) {
+        return E_POINTER;
+    }
+    *ppvObject = nullptr;
+    if (pUnkOuter != nullptr && !IsUnknown(riid)) {
+        return CLASS_E_NOAGGREGATION;
+    }
+    return instance_creator_(pUnkOuter, riid, ppvObject);
+}
+
+HRESULT STDMETHODCALLTYPE ClassFactory::LockServer(BOOL fLock) {
+    if (fLock) {
+        LockModule();
+    } else {
+        UnlockModule();
+    }
+    return S_OK;
+}
+
+void ClassFactory::Destroy() noexcept {
+    count_ = 1;
+    this->~ClassFactory();
+    vrl::Release(this);
+}
+
+HRESULT WINAPI CreateClassFactory(void* instance_creator, REFIID riid, void** ppv) {
+    void* const memory = Allocate(sizeof(ClassFactory));
+    if (memory == nullptr) {
+        return E_OUTOFMEMORY;
+    }
+    auto* const factory = new (memory) ClassFactory(reinterpret_cast<ObjectCreator>(instance_creator));
+    const HRESULT result = factory->QueryInterface(riid, ppv);
+    if (result != S_OK) {
+        factory->Destroy();
+    }
+    return result;
+}
+
+}  // namespace vrl::server
