@@ -1,0 +1,41 @@
+#pragma once
+// The gateway_client command line. Pure: tests call it directly.
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+namespace vrl::client {
+
+struct Operation {
+    enum class Kind { Send, SendAt, Query } kind = Kind::Send;
+    std::string number;
+    std::string text;  // message text, or the message id of a query
+    std::string time;  // send time of send-at
+};
+
+struct ClientCommand {
+    enum class Kind { Run, Help, Error } kind = Kind::Run;
+    std::string server;
+    std::string port;  // passed on as text: the connection reads it as atoi does
+    std::string user;
+    std::string password;
+    std::chrono::milliseconds connect_timeout{30'000};
+    std::chrono::milliseconds receive_timeout{60'000};
+    std::vector<Operation> operations;
+    std::string error;  // for Kind::Error
+};
+
+ClientCommand parse_client_args(const std::vector<std::string>& args);
+
+const char* operation_name(Operation::Kind kind);
+
+extern const char* const kClientUsage;
+
+// Exit codes of the program.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitRefused = 1;  // the gateway answered with a nonzero status
+inline constexpr int kExitLocal = 2;    // a local failure: negative status or the local 80 refusal
+inline constexpr int kExitUsage = 3;
+
+}  // namespace vrl::client
