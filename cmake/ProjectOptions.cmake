@@ -6,12 +6,14 @@ target_compile_options(vrl_warnings INTERFACE
     -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wsign-conversion -Wnon-virtual-dtor
     -Wold-style-cast -Wcast-align -Wnull-dereference -Werror)
 
-# Native builds run everything under AddressSanitizer and UBSan; fuzz builds add coverage
-# instrumentation for libFuzzer to every library the fuzz targets link.
+option(VRL_NO_SANITIZE "Native build without AddressSanitizer and UBSan, for timing (benchmarks)" OFF)
+
+# Native builds run everything under AddressSanitizer and UBSan (VRL_NO_SANITIZE turns them off for
+# timing); fuzz builds add coverage instrumentation for libFuzzer to every library the fuzz targets link.
 if(VRL_FUZZ)
     add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
     add_link_options(-fsanitize=address,undefined)
-elseif(NOT WIN32)
+elseif(NOT WIN32 AND NOT VRL_NO_SANITIZE)
     add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
     add_link_options(-fsanitize=address,undefined)
 endif()
