@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# gateway_simulator and gateway_client as programs: start the simulator on a free port, read the
+# port from its first line, run client sessions against it, stop it with SIGTERM and SIGINT.
+# Usage: gateway_programs_test.sh SIMULATOR CLIENT WORKDIR
+set -u
+simulator=$1 client=$2 work=$3
+mkdir -p "$work"
+failures=0
+check() {  # check NAME EXPECTED ACTUAL
+    if [ "$2" != "$3" ]; then
+        printf 'FAIL %s\n  expected: %s\n  actual:   %s\n' "$1" "$2" "$3"
+        failures=$((failures + 1))
+    fi
+}
+
+start_simulator() {  # start_simulator ARGS...; sets sim_pid and port
+    "$simulator" --port 0 "$@" >"$work/sim.out" 2>"$work/sim.err" &
+    sim_pid=$!
+    port=
+    for _ in $(seq 100); do
+        port=$(sed -n '1s/^listening on 127\.0\.0\.1:\([0-9]\+\)$/\1/p' "$work/sim.out")
+        [ -n "$port" ] && return 0
+        sleep 0.05
+    done
+    echo "FAIL simulator did not report its port"; cat "$work/sim.err"
+    exit 1
+}
+
+stop_simulator() {  # stop_simulator SIGNAL
+    kill -s "$1" "$sim_pid"
+    wait "$sim_pid"
+    check "simulator exit after SIG$1" 0 $?
+}
+
+start_simulator --account alice:pw --trace "$work/trace.jsonl"
+out=$("$client" --server 127.0.0.1 --port "$port" --user alice --password pw \
+      send 0912345678 hello send-at 0912345678 later 20270101083000 query 0912345678 1000001)
+check "session exit code" 0 $?
+check "session output" "$(printf 'login 0\nsend 0 1000001\nsend-at 0 1000002\nquery 0 DELIVERED')" "$out"
+
+out=$("$client" --server 127.0.0.1 --port "$port" --user alice --password wrong send 0912345678 hi)
+check "refused login exit code" 1 $?
+check "refused login output" "login 1" "$out"
+
+out=$("$client" --server 127.0.0.1 --port "$port" --user alice --password pw send-at 0912345678 hi 2027)
+check "bad time exit code" 1 $?
+check "bad time output" "$(printf 'login 0\nsend-at 4 malformed send time, expected YYYYMMDDhhmmss')" "$out"
+
+"$client" --server 127.0.0.1 --port "$port" --user alice >/dev/null 2>&1
+check "usage exit code" 3 $?
+stop_simulator TERM
+# Seven requests above (4 + 1 + 2), each answered: one line in, one line out.
+check "trace lines" 14 "$(wc -l <"$work/trace.jsonl")"
+check "trace directions" 7 "$(grep -c '^{"dir":"out"' "$work/trace.jsonl")"
+
+start_simulator --fault close-after=1
+"$client" --server 127.0.0.1 --port "$port" --user demo --password demo --receive-timeout 2000 \
+    send 0912345678 hello >"$work/client.out"
+check "server closing exit code" 2 $?
+check "server closing output" "$(printf 'login 0\nsend -5 socket receive error!')" "$(cat "$work/client.out")"
+stop_simulator INT
+
+"$client" --server 127.0.0.1 --port "$port" --user demo --password demo send 1 x >/dev/null
+check "nothing listening exit code" 2 $?
+
+"$simulator" --fault nonsense >/dev/null 2>&1
+check "bad simulator option exit code" 2 $?
+
+echo "$failures failure(s)"
+exit "$failures"
