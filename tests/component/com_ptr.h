@@ -23,6 +23,8 @@ public:
         return &p_;
     }
     void** put_void() { return reinterpret_cast<void**>(put()); }
+    // Hands the reference over to the caller.
+    T* detach() { return std::exchange(p_, nullptr); }
     void reset() {
         if (p_ != nullptr) {
             std::exchange(p_, nullptr)->Release();

@@ -1,0 +1,311 @@
+// The class factory and the lifetime of Vorel objects: reference counts, the module lock count,
+// interface identity, aggregation into a test outer object, and allocation failure in every creator.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "VRLCOM.h"
+#include "aggregated_vorel.h"
+#include "class_factory.h"
+#include "com_ptr.h"
+#include "component_module.h"
+#include "plain_vorel.h"
+#include "tracking_allocator.h"
+#include "vorel_creators.h"
+
+namespace vrl::server {
+namespace {
+
+using test::ComPtr;
+using test::TrackingAllocator;
+
+LONG LockCount() {
+    return LibraryModule().ModuleLockCount;
+}
+
+bool Same(REFIID a, REFIID b) {
+    return std::memcmp(&a, &b, sizeof(IID)) == 0;
+}
+
+const IID kOtherId = {0x5EC0DDA7, 0x1234, 0x4321, {9, 8, 7, 6, 5, 4, 3, 2}};
+
+// An outer object that aggregates a Vorel: it keeps the inner IUnknown and hands out IVorel
+// (and, unless it refuses it, IDispatch) from the inner object. It lives on the stack and only
+// counts its references.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
+class TestOuter final : public IUnknown {
+public:
+    explicit TestOuter(bool refuse_dispatch = false) : refuse_dispatch_(refuse_dispatch) {}
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+        if (ppv == nullptr) {
+            return E_POINTER;
+        }
+        *ppv = nullptr;
+        if (Same(riid, IID_IUnknown)) {
+            *ppv = static_cast<IUnknown*>(this);
+            AddRef();
+            return S_OK;
+        }
+        if (inner != nullptr && (Same(riid, IID_IVorel) || (Same(riid, IID_IDispatch) && !refuse_dispatch_))) {
+            return inner->QueryInterface(riid, ppv);
+        }
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++refs); }
+    ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(--refs); }
+
+    IUnknown* inner = nullptr;
+    int refs = 1;
+
+private:
+    bool refuse_dispatch_;
+};
+#pragma GCC diagnostic pop
+
+class ObjectLifetime : public ::testing::Test {
+protected:
+    void SetUp() override {
+        lock_at_start_ = LockCount();
+        ASSERT_EQ(CreateClassFactory(reinterpret_cast<void*>(&CreateVorel), IID_IUnknown, row_.put_void()), S_OK);
+    }
+    void TearDown() override {
+        row_.reset();
+        EXPECT_EQ(LockCount(), lock_at_start_);
+        EXPECT_EQ(allocator_.LiveBlocks(), 0u);
+    }
+
+    ClassFactory* Factory() { return static_cast<ClassFactory*>(static_cast<IClassFactory*>(row_.get())); }
+
+    TrackingAllocator allocator_;
+    LONG lock_at_start_ = 0;
+    ComPtr<IUnknown> row_;  // the object map row's reference
+};
+
+TEST_F(ObjectLifetime, FactoryLocksTheModuleOnlyWhileClientsHoldIt) {
+    EXPECT_EQ(Factory()->Count(), 1);
+    EXPECT_EQ(LockCount(), lock_at_start_);
+    {
+        ComPtr<IClassFactory> client;
+        ASSERT_EQ(row_->QueryInterface(IID_IClassFactory, client.put_void()), S_OK);
+        EXPECT_EQ(static_cast<void*>(client.get()), static_cast<void*>(row_.get()));
+        EXPECT_EQ(Factory()->Count(), 2);
+        EXPECT_EQ(LockCount(), lock_at_start_ + 1);
+        ComPtr<IClassFactory> second;
+        ASSERT_EQ(row_->QueryInterface(IID_IClassFactory, second.put_void()), S_OK);
+        EXPECT_EQ(Factory()->Count(), 3);
+        EXPECT_EQ(LockCount(), lock_at_start_ + 1);
+    }
+    EXPECT_EQ(Factory()->Count(), 1);
+    EXPECT_EQ(LockCount(), lock_at_start_);
+
+    ComPtr<IUnknown> other;
+    EXPECT_EQ(row_->QueryInterface(kOtherId, other.put_void()), E_NOINTERFACE);
+    EXPECT_EQ(other.get(), nullptr);
+    EXPECT_EQ(row_->QueryInterface(IID_IClassFactory, nullptr), E_POINTER);
+    EXPECT_EQ(Factory()->Count(), 1);
+}
+
+TEST_F(ObjectLifetime, LockServerCountsEveryCallEvenUnmatched) {
+    ComPtr<IClassFactory> factory;
+    ASSERT_EQ(row_->QueryInterface(IID_IClassFactory, factory.put_void()), S_OK);
+    const LONG held = LockCount();
+    EXPECT_EQ(factory->LockServer(TRUE), S_OK);
+    EXPECT_EQ(factory->LockServer(TRUE), S_OK);
+    EXPECT_EQ(LockCount(), held + 2);
+    EXPECT_EQ(factory->LockServer(FALSE), S_OK);
+    EXPECT_EQ(factory->LockServer(FALSE), S_OK);
+    EXPECT_EQ(factory->LockServer(FALSE), S_OK);
+    EXPECT_EQ(LockCount(), held - 1);
+    EXPECT_EQ(factory->LockServer(TRUE), S_OK);
+    EXPECT_EQ(LockCount(), held);
+}
+
+TEST_F(ObjectLifetime, PlainObjectHasOneIdentityAndHoldsOneModuleLock) {
+    ComPtr<IClassFactory> factory;
+    ASSERT_EQ(row_->QueryInterface(IID_IClassFactory, factory.put_void()), S_OK);
+    const LONG held = LockCount();
+
+    IVorel* vorel = nullptr;
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IVorel, reinterpret_cast<void**>(&vorel)), S_OK);
+    auto* const plain = static_cast<PlainVorel*>(vorel);
+    EXPECT_EQ(plain->Count(), 1);
+    EXPECT_EQ(LockCount(), held + 1);
+
+    void* unknown = nullptr;
+    void* dispatch = nullptr;
+    void* again = nullptr;
+    ASSERT_EQ(vorel->QueryInterface(IID_IUnknown, &unknown), S_OK);
+    ASSERT_EQ(vorel->QueryInterface(IID_IDispatch, &dispatch), S_OK);
+    ASSERT_EQ(vorel->QueryInterface(IID_IVorel, &again), S_OK);
+    EXPECT_EQ(unknown, vorel);
+    EXPECT_EQ(dispatch, vorel);
+    EXPECT_EQ(again, vorel);
+    EXPECT_EQ(plain->Count(), 4);
+
+    void* other = &other;
+    EXPECT_EQ(vorel->QueryInterface(kOtherId, &other), E_NOINTERFACE);
+    EXPECT_EQ(other, nullptr);
+    EXPECT_EQ(vorel->QueryInterface(IID_IVorel, nullptr), E_POINTER);
+    EXPECT_EQ(plain->Count(), 4);
+
+    EXPECT_EQ(vorel->Release(), 3u);
+    EXPECT_EQ(vorel->Release(), 2u);
+    EXPECT_EQ(vorel->Release(), 1u);
+    EXPECT_EQ(LockCount(), held + 1);
+    EXPECT_EQ(vorel->Release(), 0u);
+    EXPECT_EQ(LockCount(), held);
+}
+
+TEST_F(ObjectLifetime, CreateInstanceRefusals) {
+    ComPtr<IClassFactory> factory;
+    ASSERT_EQ(row_->QueryInterface(IID_IClassFactory, factory.put_void()), S_OK);
+    const LONG held = LockCount();
+    TestOuter outer;
+    void* out = &out;
+    EXPECT_EQ(factory->CreateInstance(&outer, IID_IVorel, &out), CLASS_E_NOAGGREGATION);
+    EXPECT_EQ(out, nullptr);
+    EXPECT_EQ(factory->CreateInstance(nullptr, IID_IVorel, nullptr), E_POINTER);
+
+    // An interface outside the table: the new object is undone again.
+    out = &out;
+    EXPECT_EQ(factory->CreateInstance(nullptr, kOtherId, &out), E_NOINTERFACE);
+    EXPECT_EQ(out, nullptr);
+    EXPECT_EQ(allocator_.Allocations(), 2);  // the factory, then the object that was undone
+    EXPECT_EQ(LockCount(), held);
+    EXPECT_EQ(allocator_.LiveBlocks(), 1u);  // the factory alone
+    EXPECT_EQ(outer.refs, 1);
+}
+
+TEST_F(ObjectLifetime, AggregatedObjectTakesTheOuterIdentityAndLifetime) {
+    ComPtr<IClassFactory> factory;
+    ASSERT_EQ(row_->QueryInterface(IID_IClassFactory, factory.put_void()), S_OK);
+    const LONG held = LockCount();
+    TestOuter outer;
+    ASSERT_EQ(factory->CreateInstance(&outer, IID_IUnknown, reinterpret_cast<void**>(&outer.inner)), S_OK);
+    auto* const aggregate = static_cast<AggregatedVorel*>(outer.inner);
+    EXPECT_EQ(aggregate->InnerCount(), 1);
+    EXPECT_EQ(outer.refs, 1);
+    EXPECT_EQ(LockCount(), held + 1);
+
+    // Asking the inner IUnknown for IUnknown gives the inner IUnknown itself.
+    void* inner_again = nullptr;
+    ASSERT_EQ(outer.inner->QueryInterface(IID_IUnknown, &inner_again), S_OK);
+    EXPECT_EQ(inner_again, outer.inner);
+    EXPECT_EQ(aggregate->InnerCount(), 2);
+    outer.inner->Release();
+    EXPECT_EQ(outer.inner->QueryInterface(IID_IUnknown, nullptr), E_POINTER);
+
+    // Interfaces reached through the outer object are the contained object's; their references
+    // belong to the outer object.
+    IVorel* vorel = nullptr;
+    ASSERT_EQ(outer.QueryInterface(IID_IVorel, reinterpret_cast<void**>(&vorel)), S_OK);
+    EXPECT_EQ(vorel, static_cast<IVorel*>(&aggregate->Contained()));
+    EXPECT_EQ(outer.refs, 2);
+    EXPECT_EQ(aggregate->InnerCount(), 1);
+    EXPECT_EQ(vorel->AddRef(), 3u);
+    EXPECT_EQ(outer.refs, 3);
+    EXPECT_EQ(aggregate->InnerCount(), 1);
+    EXPECT_EQ(vorel->Release(), 2u);
+
+    void* identity = nullptr;
+    ASSERT_EQ(vorel->QueryInterface(IID_IUnknown, &identity), S_OK);
+    EXPECT_EQ(identity, static_cast<IUnknown*>(&outer));
+    void* dispatch = nullptr;
+    ASSERT_EQ(vorel->QueryInterface(IID_IDispatch, &dispatch), S_OK);
+    EXPECT_EQ(dispatch, vorel);
+    EXPECT_EQ(outer.refs, 4);
+    // Something neither the outer object nor the table knows.
+    void* other = &other;
+    EXPECT_EQ(vorel->QueryInterface(kOtherId, &other), E_NOINTERFACE);
+    EXPECT_EQ(other, nullptr);
+    EXPECT_EQ(outer.refs, 4);
+    vorel->Release();
+    vorel->Release();
+    vorel->Release();
+    EXPECT_EQ(outer.refs, 1);
+
+    // The aggregate goes when the outer object lets go of the inner IUnknown.
+    EXPECT_EQ(LockCount(), held + 1);
+    EXPECT_EQ(outer.inner->Release(), 0u);
+    EXPECT_EQ(LockCount(), held);
+}
+
+TEST_F(ObjectLifetime, DelegatingQueryFallsBackToTheTableWhenTheOuterRefuses) {
+    TestOuter outer(/*refuse_dispatch=*/true);
+    ASSERT_EQ(CreateVorel(&outer, IID_IUnknown, reinterpret_cast<void**>(&outer.inner)), S_OK);
+    auto* const aggregate = static_cast<AggregatedVorel*>(outer.inner);
+    IVorel* vorel = nullptr;
+    ASSERT_EQ(outer.QueryInterface(IID_IVorel, reinterpret_cast<void**>(&vorel)), S_OK);
+    void* refused = &refused;
+    EXPECT_EQ(outer.QueryInterface(IID_IDispatch, &refused), E_NOINTERFACE);
+
+    void* dispatch = nullptr;
+    ASSERT_EQ(vorel->QueryInterface(IID_IDispatch, &dispatch), S_OK);
+    EXPECT_EQ(dispatch, static_cast<IDispatch*>(&aggregate->Contained()));
+    EXPECT_EQ(outer.refs, 3);
+    EXPECT_EQ(aggregate->InnerCount(), 1);
+    static_cast<IDispatch*>(dispatch)->Release();
+    vorel->Release();
+    EXPECT_EQ(outer.refs, 1);
+    EXPECT_EQ(outer.inner->Release(), 0u);
+}
+
+TEST_F(ObjectLifetime, AggregatedCreationForAnotherInterfaceIsUndone) {
+    TestOuter outer;
+    const LONG held = LockCount();
+    void* out = &out;
+    EXPECT_EQ(CreateAggregatedVorel(&outer, kOtherId, &out), E_NOINTERFACE);
+    EXPECT_EQ(out, nullptr);
+    EXPECT_EQ(LockCount(), held);
+    EXPECT_EQ(allocator_.LiveBlocks(), 1u);
+    EXPECT_EQ(outer.refs, 1);
+}
+
+TEST_F(ObjectLifetime, FactoryForAnInterfaceItLacksIsDestroyedAgain) {
+    const int before = allocator_.Allocations();
+    ComPtr<IUnknown> other;
+    EXPECT_EQ(CreateClassFactory(reinterpret_cast<void*>(&CreateVorel), kOtherId, other.put_void()), E_NOINTERFACE);
+    EXPECT_EQ(other.get(), nullptr);
+    EXPECT_EQ(allocator_.Allocations(), before + 1);
+    EXPECT_EQ(allocator_.LiveBlocks(), 1u);
+}
+
+TEST_F(ObjectLifetime, AllocationFailureInEveryCreator) {
+    ComPtr<IClassFactory> factory;
+    ASSERT_EQ(row_->QueryInterface(IID_IClassFactory, factory.put_void()), S_OK);
+    const LONG held = LockCount();
+    for (const auto how : {TrackingAllocator::Failure::Null, TrackingAllocator::Failure::Throw}) {
+        SCOPED_TRACE(how == TrackingAllocator::Failure::Null ? "null result" : "exception");
+        allocator_.FailFrom(1, how);
+        TestOuter outer;
+        void* out = nullptr;
+        EXPECT_EQ(CreateClassFactory(reinterpret_cast<void*>(&CreateVorel), IID_IUnknown, &out), E_OUTOFMEMORY);
+        EXPECT_EQ(CreatePlainVorel(nullptr, IID_IVorel, &out), E_OUTOFMEMORY);
+        EXPECT_EQ(CreateAggregatedVorel(&outer, IID_IUnknown, &out), E_OUTOFMEMORY);
+        EXPECT_EQ(CreateVorel(nullptr, IID_IVorel, &out), E_OUTOFMEMORY);
+        EXPECT_EQ(CreateVorel(&outer, IID_IUnknown, &out), E_OUTOFMEMORY);
+        EXPECT_EQ(out, nullptr);
+        out = &out;
+        EXPECT_EQ(factory->CreateInstance(nullptr, IID_IVorel, &out), E_OUTOFMEMORY);
+        EXPECT_EQ(out, nullptr);
+        EXPECT_EQ(factory->CreateInstance(&outer, IID_IUnknown, &out), E_OUTOFMEMORY);
+        EXPECT_EQ(out, nullptr);
+        EXPECT_EQ(outer.refs, 1);
+        EXPECT_EQ(LockCount(), held);
+        EXPECT_EQ(allocator_.LiveBlocks(), 1u);  // the factory alone
+    }
+    allocator_.Reset();
+    ComPtr<IVorel> vorel;
+    EXPECT_EQ(factory->CreateInstance(nullptr, IID_IVorel, vorel.put_void()), S_OK);
+}
+
+TEST_F(ObjectLifetime, LastReleaseOfTheRowReferenceDestroysTheFactory) {
+    EXPECT_EQ(allocator_.LiveBlocks(), 1u);
+    EXPECT_EQ(row_.detach()->Release(), 0u);
+    EXPECT_EQ(allocator_.LiveBlocks(), 0u);
+}
+
+}  // namespace
+}  // namespace vrl::server
