@@ -3,6 +3,7 @@
 // are the status bytes and texts it sends, the send-time format it accepts and the message-id
 // form it issues. Responses are the status byte, the text, one NUL.
 
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
