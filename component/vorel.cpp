@@ -5,6 +5,10 @@
 
 namespace vrl::component {
 
+// The connection's frames keep their sizes on the wire.
+static_assert(sizeof(gateway::GatewayRequest) == 258);
+static_assert(sizeof(gateway::GatewayResponse) == 129);
+
 Vorel::Vorel() noexcept : ref_count_(0) {
     connection_.set_end_hook(&Vorel::EndThroughTable, static_cast<IVorel*>(this));
 }

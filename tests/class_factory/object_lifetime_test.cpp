@@ -307,5 +307,18 @@ TEST_F(ObjectLifetime, LastReleaseOfTheRowReferenceDestroysTheFactory) {
     EXPECT_EQ(allocator_.LiveBlocks(), 0u);
 }
 
+// The interface pointer of a plain object is the object's start, as its table's offset rows say;
+// the same holds for the contained object of an aggregate, whose inner IUnknown is at its start.
+TEST(Layout, InterfacePointersSitWhereTheTablesSay) {
+    alignas(PlainVorel) unsigned char plain[sizeof(PlainVorel)];
+    auto* const object = reinterpret_cast<PlainVorel*>(plain);
+    EXPECT_EQ(static_cast<void*>(static_cast<IVorel*>(object)), static_cast<void*>(plain));
+    EXPECT_EQ(static_cast<void*>(static_cast<IDispatch*>(object)), static_cast<void*>(plain));
+
+    alignas(AggregatedVorel) unsigned char aggregated[sizeof(AggregatedVorel)];
+    auto* const aggregate = reinterpret_cast<AggregatedVorel*>(aggregated);
+    EXPECT_EQ(static_cast<void*>(static_cast<IUnknown*>(aggregate)), static_cast<void*>(aggregated));
+}
+
 }  // namespace
 }  // namespace vrl::server

@@ -76,18 +76,6 @@ TEST_F(VorelTest, SendMsgQueryMsgAndSendMsgOrderPutTheirFieldsOnTheWire) {
     }
 }
 
-TEST_F(VorelTest, ServerStatusesAndTextsComeBackUnchanged) {
-    ASSERT_EQ(Start(), sim::kStatusOk);
-    const Outcome bad_time = SendAt(L"0912345678", L"x", L"tomorrow");
-    EXPECT_EQ(bad_time.status, sim::kStatusBadSendTime);
-    EXPECT_EQ(bad_time.text, Wide(std::string(sim::kTextBadSendTime)));
-    const Outcome unknown = Query(L"0912345678", L"42");
-    EXPECT_EQ(unknown.status, sim::kStatusUnknownId);
-    EXPECT_EQ(unknown.text, Wide(std::string(sim::kTextUnknownId)));
-    const Outcome bad_mobile = Send(L"call me", L"x");
-    EXPECT_EQ(bad_mobile.status, sim::kStatusBadMobile);
-}
-
 TEST_F(VorelTest, MessageOf160BytesIsSentAnd161IsRefusedLocally) {
     ASSERT_EQ(Start(), sim::kStatusOk);
     const Outcome full = Send(L"0912345678", std::wstring(160, L'a'));

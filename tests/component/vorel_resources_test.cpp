@@ -172,6 +172,19 @@ TEST_F(VorelTest, CredentialsAreWipedBeforeTheirMemoryIsFreed) {
     EXPECT_TRUE(allocator.ReleasedHolding("127.0.0.1"));
 }
 
+#if defined(__i386__)
+int __cdecl LeavesItsArguments(int a, int b) {
+    return a + b;
+}
+
+// The check below can fail: a routine of the C convention leaves its two arguments behind.
+TEST(StdcallCheck, SeesARoutineThatLeavesItsArguments) {
+    const StdcallResult result = CallStdcall(reinterpret_cast<const void*>(&LeavesItsArguments), {2, 3});
+    EXPECT_EQ(result.value, 5u);
+    EXPECT_EQ(result.stack_drift, 8);
+}
+#endif
+
 // Entries 8 to 12 of the table of methods, called as a C host calls them.
 TEST_F(VorelTest, TableOfMethodsHoldsTheFiveMethodsWithTheStandardCallingConvention) {
     using StartConEntry = HRESULT(STDMETHODCALLTYPE*)(IVorel*, BSTR, BSTR, BSTR, BSTR, int*);
