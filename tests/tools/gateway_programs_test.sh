@@ -14,11 +14,13 @@ check() {  # check NAME EXPECTED ACTUAL
 }
 
 start_simulator() {  # start_simulator ARGS...; sets sim_pid and port
+    # A stale first line from the previous simulator must not be taken for this one's port.
+    rm -f "$work/sim.out"
     "$simulator" --port 0 "$@" >"$work/sim.out" 2>"$work/sim.err" &
     sim_pid=$!
     port=
     for _ in $(seq 100); do
-        port=$(sed -n '1s/^listening on 127\.0\.0\.1:\([0-9]\+\)$/\1/p' "$work/sim.out")
+        port=$(sed -n '1s/^listening on 127\.0\.0\.1:\([0-9]\+\)$/\1/p' "$work/sim.out" 2>/dev/null)
         [ -n "$port" ] && return 0
         sleep 0.05
     done
