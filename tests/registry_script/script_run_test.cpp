@@ -153,6 +153,17 @@ TEST_F(ScriptRun, SkipModeAcrossNestedBlocks) {
               "A\\Keep\\Child\\\n"
               "D\\\n"
               "D\\E\\\n");
+
+    // A block walked in skip mode stays in skip mode after a nested block of its own, even though
+    // the key opened before it (A) is still at hand.
+    Remove(HKEY_CURRENT_USER, Root());
+    Seed(HKEY_CURRENT_USER, Key("A\\Keep"));
+    Seed(HKEY_CURRENT_USER, Key("A\\Foreign"));
+    ASSERT_EQ(Run(Script("A { }\r\nMissing { Missing2 { X } Keep }"), false), S_OK);
+    EXPECT_EQ(DumpRoot(),
+              "A\\\n"
+              "A\\Foreign\\\n"
+              "A\\Keep\\\n");
 }
 
 TEST_F(ScriptRun, RegisterThenUnregisterRestoresTheRegistry) {
