@@ -11,10 +11,11 @@ cd "$(dirname "$0")/.."
 seconds=${1:-30}
 build=${VRL_FUZZ_BUILD:-build/fuzz}
 
-cmake --preset fuzz -B "$build" >"$build.configure.log" 2>&1 \
-    || { cat "$build.configure.log"; echo "fuzz.sh: configure failed" >&2; exit 2; }
-cmake --build "$build" -j2 >"$build.build.log" 2>&1 \
-    || { tail -n 60 "$build.build.log"; echo "fuzz.sh: build failed" >&2; exit 2; }
+mkdir -p "$build"
+cmake --preset fuzz -B "$build" >"$build/fuzz-configure.log" 2>&1 \
+    || { cat "$build/fuzz-configure.log"; echo "fuzz.sh: configure failed" >&2; exit 2; }
+cmake --build "$build" -j2 >"$build/fuzz-build.log" 2>&1 \
+    || { tail -n 60 "$build/fuzz-build.log"; echo "fuzz.sh: build failed" >&2; exit 2; }
 
 status=0
 found=0
