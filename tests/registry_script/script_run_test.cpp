@@ -1,5 +1,7 @@
 // What scripts do to the registry: registering, unregistering, roll-back and the deletion rules,
 // checked by comparing whole subtrees.
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include "script_runner.h"
@@ -374,6 +376,24 @@ TEST_F(ScriptRun, ComponentScriptRegistersRebuildsAndUnregisters) {
     // Unregistering what is not registered succeeds and changes nothing.
     EXPECT_EQ(Run(kComponentScript, false, module), S_OK);
 }
+
+#ifdef VRL_MODULE_SCRIPT
+// The script the module carries, read from its source: it registers and unregisters cleanly.
+TEST_F(ScriptRun, ModuleScriptRoundTrips) {
+    std::ifstream file(VRL_MODULE_SCRIPT, std::ios::binary);
+    ASSERT_TRUE(file) << VRL_MODULE_SCRIPT;
+    const std::string script((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    ASSERT_EQ(Run(script, true, {{"Module", "C:\\VRLCOM.DLL"}}), S_OK);
+    const std::string classes = Dump(HKEY_CLASSES_ROOT, "CLSID");
+    EXPECT_NE(classes.find("InprocServer32\\[] sz 'C:\\VRLCOM.DLL'"), std::string::npos) << classes;
+    EXPECT_NE(classes.find("[ThreadingModel] sz 'Apartment'"), std::string::npos) << classes;
+    EXPECT_NE(Dump(HKEY_CLASSES_ROOT, "VRLCOM.Vorel\\CurVer"), "<missing>\n");
+    ASSERT_EQ(Run(script, false, {{"Module", "C:\\VRLCOM.DLL"}}), S_OK);
+    EXPECT_EQ(Dump(HKEY_CLASSES_ROOT, "CLSID"), "");
+    EXPECT_EQ(Dump(HKEY_CLASSES_ROOT, "VRLCOM.Vorel"), "<missing>\n");
+    EXPECT_EQ(Dump(HKEY_CLASSES_ROOT, "VRLCOM.Vorel.1"), "<missing>\n");
+}
+#endif
 
 // Key names of double-byte characters whose trail bytes are a quote, a backslash and a percent
 // sign: each character is one unit of the name.
