@@ -28,16 +28,10 @@ public:
     TaskBlock& operator=(const TaskBlock&) = delete;
     ~TaskBlock() { memory_.Free(block_); }
 
-    T* get() const noexcept { return block_; }
     TaskMemory& memory() const noexcept { return memory_; }
     void reset(T* block) noexcept {
         memory_.Free(block_);
         block_ = block;
-    }
-    T* release() noexcept {
-        T* block = block_;
-        block_ = nullptr;
-        return block;
     }
 
 private:
