@@ -1,6 +1,7 @@
-// The IDispatch half of IVorel. Until the process-wide type-information holder serves these
-// calls, the object reports that it has no type information, and late binding is refused with
-// E_NOTIMPL; early binding through the table of methods is unaffected.
+// The IDispatch half of IVorel, served for plain and aggregated objects alike from the one
+// type-information holder of the process.
+#include "reference_arguments.h"
+#include "type_info_holder.h"
 #include "vorel.h"
 
 namespace vrl::component {
@@ -9,25 +10,33 @@ HRESULT STDMETHODCALLTYPE Vorel::GetTypeInfoCount(UINT* pctinfo) {
     if (pctinfo == nullptr) {
         return E_POINTER;
     }
-    *pctinfo = 0;
+    *pctinfo = 1;
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE Vorel::GetTypeInfo(UINT, LCID, ITypeInfo** ppTInfo) {
+// Every index yields the one type information.
+HRESULT STDMETHODCALLTYPE Vorel::GetTypeInfo(UINT, LCID lcid, ITypeInfo** ppTInfo) {
     if (ppTInfo == nullptr) {
         return E_POINTER;
     }
-    *ppTInfo = nullptr;
-    return E_NOTIMPL;
+    return VorelTypeInfo().Get(lcid, ppTInfo);
 }
 
-HRESULT STDMETHODCALLTYPE Vorel::GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) {
-    return E_NOTIMPL;
+HRESULT STDMETHODCALLTYPE Vorel::GetIDsOfNames(REFIID, LPOLESTR* rgszNames, UINT cNames, LCID lcid,
+                                               DISPID* rgDispId) {
+    return VorelTypeInfo().LookUp(rgszNames, cNames, lcid, rgDispId);
 }
 
-HRESULT STDMETHODCALLTYPE Vorel::Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
-                                        UINT*) {
-    return E_NOTIMPL;
+HRESULT STDMETHODCALLTYPE Vorel::Invoke(DISPID dispIdMember, REFIID, LCID lcid, WORD wFlags,
+                                        DISPPARAMS* pDispParams, VARIANT* pVarResult, EXCEPINFO* pExcepInfo,
+                                        UINT* puArgErr) {
+    HRESULT loaded;
+    ITypeInfo* const type_info = VorelTypeInfo().Require(lcid, &loaded);
+    if (type_info == nullptr) {
+        return loaded;
+    }
+    return InvokeWithReferenceArguments(type_info, static_cast<IVorel*>(this), dispIdMember, wFlags, pDispParams,
+                                        pVarResult, pExcepInfo, puArgErr);
 }
 
 }  // namespace vrl::component

@@ -1,0 +1,180 @@
+#include "type_info_holder.h"
+
+#include <cwchar>
+#include <new>
+#include <utility>
+
+#include "VRLCOM.h"
+#include "allocator.h"
+#include "com_ref.h"
+#include "component_module.h"
+
+namespace vrl::component {
+namespace {
+
+constinit TypeInfoHolder g_vorel_type_info(&IID_IVorel, &LIBID_VRLCOMLib, 1, 0);
+
+// Frees one BSTR unless something took it.
+class OwnedName {
+public:
+    OwnedName() = default;
+    OwnedName(const OwnedName&) = delete;
+    OwnedName& operator=(const OwnedName&) = delete;
+    ~OwnedName() { ::SysFreeString(name_); }
+    BSTR* put() noexcept { return &name_; }
+    BSTR get() const noexcept { return name_; }
+    BSTR release() noexcept { return std::exchange(name_, nullptr); }
+
+private:
+    BSTR name_ = nullptr;
+};
+
+}  // namespace
+
+TypeInfoHolder& VorelTypeInfo() noexcept {
+    return g_vorel_type_info;
+}
+
+HRESULT TypeInfoHolder::Load(LCID lcid) noexcept {
+    if (IsLoaded()) {
+        return S_OK;
+    }
+    server::ComponentModule& module = server::LibraryModule();
+    HRESULT result;
+    {
+        server::CriticalSectionScope hold(module.TypeInfoLock);
+        result = LoadLocked(lcid);
+    }
+    // Taken after the lock is left: adding a term callback takes the same lock by itself.
+    server::AddTermCallback(&module, Cleanup, reinterpret_cast<DWORD_PTR>(this));
+    return result;
+}
+
+HRESULT TypeInfoHolder::LoadLocked(LCID lcid) noexcept {
+    if (type_info_.load(std::memory_order_relaxed) != nullptr) {
+        return S_OK;
+    }
+    ComRef<ITypeLib> library;
+    HRESULT result = ::LoadRegTypeLib(*library_id_, major_, minor_, lcid, library.put());
+    if (FAILED(result)) {
+        return result;
+    }
+    ComRef<ITypeInfo> type_info;
+    result = library->GetTypeInfoOfGuid(*interface_id_, type_info.put());
+    if (FAILED(result)) {
+        return result;
+    }
+    ITypeInfo2* type_info2 = nullptr;
+    if (SUCCEEDED(type_info->QueryInterface(IID_ITypeInfo2, reinterpret_cast<void**>(&type_info2)))) {
+        type_info.reset(type_info2);
+    }
+    BuildCache(type_info.get());
+    type_info_.store(type_info.detach(), std::memory_order_release);
+    return result;
+}
+
+void TypeInfoHolder::BuildCache(ITypeInfo* type_info) noexcept {
+    TYPEATTR* attributes = nullptr;
+    if (FAILED(type_info->GetTypeAttr(&attributes))) {
+        return;
+    }
+    entry_count_ = attributes->cFuncs;
+    if (entry_count_ != 0) {
+        const auto count = static_cast<std::size_t>(entry_count_);
+        void* const memory = vrl::Allocate(count * sizeof(NameCacheEntry));
+        if (memory == nullptr) {
+            entry_count_ = 0;
+        } else {
+            cache_ = static_cast<NameCacheEntry*>(memory);
+            for (std::size_t i = 0; i < count; ++i) {
+                new (&cache_[i]) NameCacheEntry{nullptr, 0, DISPID_UNKNOWN};
+            }
+        }
+    }
+    for (LONG i = 0; i < entry_count_; ++i) {
+        FUNCDESC* function = nullptr;
+        if (FAILED(type_info->GetFuncDesc(static_cast<UINT>(i), &function))) {
+            continue;
+        }
+        OwnedName name;
+        if (SUCCEEDED(type_info->GetDocumentation(function->memid, name.put(), nullptr, nullptr, nullptr)) &&
+            name.get() != nullptr) {
+            cache_[i].length = static_cast<LONG>(::SysStringLen(name.get()));
+            cache_[i].dispid = function->memid;
+            cache_[i].name = name.release();
+        }
+        type_info->ReleaseFuncDesc(function);
+    }
+    type_info->ReleaseTypeAttr(attributes);
+}
+
+ITypeInfo* TypeInfoHolder::Require(LCID lcid, HRESULT* result) noexcept {
+    *result = S_OK;
+    ITypeInfo* type_info = type_info_.load(std::memory_order_acquire);
+    if (type_info == nullptr) {
+        *result = Load(lcid);
+        type_info = type_info_.load(std::memory_order_acquire);
+    }
+    return type_info;
+}
+
+HRESULT TypeInfoHolder::Get(LCID lcid, ITypeInfo** type_info) noexcept {
+    HRESULT result;
+    ITypeInfo* const present = Require(lcid, &result);
+    *type_info = present;
+    if (present == nullptr) {
+        return result;
+    }
+    present->AddRef();
+    return S_OK;
+}
+
+const NameCacheEntry* TypeInfoHolder::Find(const OLECHAR* name, LONG length) const noexcept {
+    for (LONG i = entry_count_ - 1; i >= 0; --i) {
+        const NameCacheEntry& entry = cache_[i];
+        if (entry.name != nullptr && entry.length == length &&
+            std::wmemcmp(entry.name, name, static_cast<std::size_t>(length)) == 0) {
+            return &entry;
+        }
+    }
+    return nullptr;
+}
+
+HRESULT TypeInfoHolder::LookUp(LPOLESTR* names, UINT count, LCID lcid, DISPID* dispids) noexcept {
+    if (count != 0 && (names == nullptr || dispids == nullptr)) {
+        return E_POINTER;
+    }
+    HRESULT result;
+    ITypeInfo* const type_info = Require(lcid, &result);
+    if (type_info == nullptr) {
+        return result;
+    }
+    for (UINT i = 0; i < count; ++i) {
+        if (const NameCacheEntry* const hit = Find(names[i], ::lstrlenW(names[i])); hit != nullptr) {
+            dispids[i] = hit->dispid;
+            continue;
+        }
+        result = type_info->GetIDsOfNames(&names[i], 1, &dispids[i]);
+        if (FAILED(result)) {
+            break;
+        }
+    }
+    return result;
+}
+
+void WINAPI TypeInfoHolder::Cleanup(DWORD_PTR holder) noexcept {
+    auto* const self = reinterpret_cast<TypeInfoHolder*>(holder);
+    if (ITypeInfo* const type_info = self->type_info_.exchange(nullptr); type_info != nullptr) {
+        type_info->Release();
+    }
+    if (self->cache_ != nullptr) {
+        for (LONG i = 0; i < self->entry_count_; ++i) {
+            ::SysFreeString(self->cache_[i].name);
+        }
+        vrl::Release(self->cache_);
+        self->cache_ = nullptr;
+    }
+    self->entry_count_ = 0;
+}
+
+}  // namespace vrl::component
