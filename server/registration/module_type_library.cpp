@@ -1,0 +1,90 @@
+#include "module_type_library.h"
+
+#include "type_library_path.h"
+
+namespace vrl::server {
+namespace {
+
+HRESULT LastErrorResult() noexcept {
+    return regscript::LastErrorResult(::GetLastError());
+}
+
+HRESULT LoadFromNarrowPath(const char* path, WCHAR (&wide)[kTypeLibPathSize], ITypeLib** lib) noexcept {
+    if (::MultiByteToWideChar(CP_ACP, 0, path, -1, wide, static_cast<int>(kTypeLibPathSize)) == 0) {
+        return LastErrorResult();
+    }
+    return ::LoadTypeLib(wide, lib);
+}
+
+using UnRegisterTypeLibFunction = HRESULT(WINAPI*)(REFGUID, WORD, WORD, LCID, SYSKIND);
+
+}  // namespace
+
+HRESULT LoadModuleTypeLib(HINSTANCE instance, ModuleTypeLib& loaded) noexcept {
+    char path[kTypeLibPathSize];
+    const DWORD length = ::GetModuleFileNameA(instance, path, kTypeLibPathSize);
+    if (length == 0) {
+        return LastErrorResult();
+    }
+    // A cut-off path would name another file: refuse it rather than register that one.
+    if (length >= kTypeLibPathSize) {
+        return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
+    }
+    WCHAR wide[kTypeLibPathSize];
+    HRESULT hr = LoadFromNarrowPath(path, wide, loaded.lib.put());
+    if (FAILED(hr)) {
+        if (!ToTypeLibraryFileName(path, regscript::system_code_page())) {
+            return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
+        }
+        hr = LoadFromNarrowPath(path, wide, loaded.lib.put());
+        if (FAILED(hr)) {
+            return hr;
+        }
+    }
+    loaded.path.reset(::SysAllocString(wide));
+    if (loaded.path.get() == nullptr) {
+        loaded.lib.reset();
+        return E_OUTOFMEMORY;
+    }
+    return hr;
+}
+
+HRESULT RegisterModuleTypeLib(HINSTANCE instance) noexcept {
+    ModuleTypeLib loaded;
+    const HRESULT hr = LoadModuleTypeLib(instance, loaded);
+    if (FAILED(hr)) {
+        return hr;
+    }
+    WCHAR help_directory[kTypeLibPathSize];
+    HelpDirectoryOf(loaded.path.get(), help_directory);
+    return ::RegisterTypeLib(loaded.lib.get(), loaded.path.get(), help_directory);
+}
+
+HRESULT UnregisterModuleTypeLib(HINSTANCE instance, const char* automation_library) noexcept {
+    ModuleTypeLib loaded;
+    const HRESULT hr = LoadModuleTypeLib(instance, loaded);
+    if (FAILED(hr)) {
+        return hr;
+    }
+    TLIBATTR* raw_attr = nullptr;
+    if (FAILED(loaded.lib.get()->GetLibAttr(&raw_attr)) || raw_attr == nullptr) {
+        return hr;
+    }
+    const LibAttr attr(loaded.lib.get(), raw_attr);
+    const LoadedLibrary automation(automation_library);
+    if (automation.get() == nullptr) {
+        return hr;
+    }
+    // The platform's unregistration is looked up at run time: an older automation library
+    // without it leaves the library registered and unregistration still succeeds.
+    const FARPROC found = ::GetProcAddress(automation.get(), "UnRegisterTypeLib");
+    if (found != nullptr) {
+        const auto unregister = reinterpret_cast<UnRegisterTypeLibFunction>(
+            reinterpret_cast<void (*)()>(found));
+        static_cast<void>(unregister(attr->guid, attr->wMajorVerNum, attr->wMinorVerNum,
+                                     attr->lcid, attr->syskind));
+    }
+    return hr;
+}
+
+}  // namespace vrl::server

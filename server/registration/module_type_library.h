@@ -1,0 +1,35 @@
+#pragma once
+// The type library that a module carries: loaded from the module's own file (or, failing that,
+// from the ".tlb" file beside it), registered with the platform under the path it loaded from,
+// and unregistered again.
+
+#include <windows.h>
+#include <oleauto.h>
+
+#include "registration_handles.h"
+
+namespace vrl::server {
+
+// A loaded type library and the full path it came from.
+struct ModuleTypeLib {
+    TypeLibRef lib;
+    OwnedBstr path;
+};
+
+// Loads the type library of the module `instance`. The result is LoadTypeLib's; when neither the
+// module file nor the ".tlb" file loads, it is the second attempt's code. A module path that does
+// not fit the path buffer fails with HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER), a path string
+// that cannot be allocated with E_OUTOFMEMORY.
+HRESULT LoadModuleTypeLib(HINSTANCE instance, ModuleTypeLib& loaded) noexcept;
+
+// Registers the module's type library with its directory as the help directory; returns the
+// loading failure or RegisterTypeLib's result.
+HRESULT RegisterModuleTypeLib(HINSTANCE instance) noexcept;
+
+// Removes the module's type library registration through UnRegisterTypeLib, looked up at run time
+// in `automation_library`. Returns the loading result; what the unregistration itself does is not
+// reported, nor a missing library or function.
+HRESULT UnregisterModuleTypeLib(HINSTANCE instance,
+                                const char* automation_library = "oleaut32.dll") noexcept;
+
+}  // namespace vrl::server

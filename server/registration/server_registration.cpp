@@ -1,0 +1,56 @@
+#include "server_registration.h"
+
+#include "component_categories.h"
+#include "module_type_library.h"
+
+namespace vrl::server {
+namespace {
+
+// A row whose description routine yields a description is registered by other means.
+bool TakesPart(const ObjectMapEntry& row) noexcept {
+    return row.description == nullptr || row.description() == nullptr;
+}
+
+// Only nine-word rows carry a category-list routine.
+const ComponentCategoryEntry* CategoriesOf(const ComponentModule& module,
+                                           const ObjectMapEntry& row) noexcept {
+    if (module.LayoutMarker != kNineWordLayout || row.category_list == nullptr) {
+        return nullptr;
+    }
+    return row.category_list();
+}
+
+}  // namespace
+
+HRESULT RegisterServer(const ComponentModule& module) noexcept {
+    for (ObjectMapEntry* row = module.object_map; row != nullptr && row->class_id != nullptr;
+         row = NextObjectMapRow(module, row)) {
+        if (!TakesPart(*row)) {
+            continue;
+        }
+        HRESULT hr = row->update_registry(TRUE);
+        if (FAILED(hr)) {
+            return hr;
+        }
+        hr = UpdateClassCategories(*row->class_id, CategoriesOf(module, *row), true);
+        if (FAILED(hr)) {
+            return hr;
+        }
+    }
+    return RegisterModuleTypeLib(module.type_library_instance);
+}
+
+HRESULT UnregisterServer(const ComponentModule& module) noexcept {
+    for (ObjectMapEntry* row = module.object_map; row != nullptr && row->class_id != nullptr;
+         row = NextObjectMapRow(module, row)) {
+        if (!TakesPart(*row)) {
+            continue;
+        }
+        static_cast<void>(row->update_registry(FALSE));
+        static_cast<void>(UpdateClassCategories(*row->class_id, CategoriesOf(module, *row), false));
+    }
+    static_cast<void>(UnregisterModuleTypeLib(module.type_library_instance));
+    return S_OK;
+}
+
+}  // namespace vrl::server

@@ -1,0 +1,16 @@
+#pragma once
+// Registration of the whole server: every class of the module's object map through its own
+// registration routine and component categories, then the module's type library.
+
+#include "component_module.h"
+
+namespace vrl::server {
+
+// Register-all: stops at the first failing class and returns its code (later classes and the type
+// library are then not registered); otherwise the type library's registration result.
+HRESULT RegisterServer(const ComponentModule& module) noexcept;
+
+// Unregister-all: every class and the type library, whatever fails on the way. Always S_OK.
+HRESULT UnregisterServer(const ComponentModule& module) noexcept;
+
+}  // namespace vrl::server

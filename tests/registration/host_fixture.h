@@ -1,0 +1,82 @@
+#pragma once
+// The DLL in real hosts of the Wine prefix: installed in a directory whose name holds a space (so
+// that its short path differs from its long one), registered and unregistered with regsvr32, and
+// scripts run with cscript. Each test starts and ends with nothing registered.
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <objbase.h>
+
+#include <string>
+
+#include "VRLCOM.h"
+#include "child_process.h"
+#include "registry_tree.h"
+
+namespace vrl::test {
+
+inline const std::wstring kInstallDirectory = L"C:\\vrl hosts";
+inline const std::wstring kInstalledDll = kInstallDirectory + L"\\VRLCOM.DLL";
+
+inline std::wstring Quoted(const std::wstring& text) {
+    return L"\"" + text + L"\"";
+}
+
+inline std::wstring ShortPath(const std::wstring& path) {
+    wchar_t buffer[MAX_PATH];
+    const DWORD length = ::GetShortPathNameW(path.c_str(), buffer, MAX_PATH);
+    return std::wstring(buffer, length);
+}
+
+inline std::string Narrow(const std::wstring& text) {
+    return std::string(text.begin(), text.end());
+}
+
+inline ProcessResult Regsvr32(const std::wstring& options, const std::wstring& dll = kInstalledDll) {
+    return RunProcess(L"regsvr32.exe " + options + L" " + Quoted(dll));
+}
+
+inline ProcessResult Script(const std::wstring& script, const std::wstring& arguments, unsigned long timeout_ms = 180000) {
+    return RunProcess(L"cscript.exe //nologo " + Quoted(WindowsPath(script)) + L" " + arguments, timeout_ms);
+}
+
+inline std::wstring ClassKey() {
+    return L"CLSID\\" + BracedGuid(CLSID_Vorel);
+}
+
+inline std::wstring TypeLibKey() {
+    return L"TypeLib\\" + BracedGuid(LIBID_VRLCOMLib);
+}
+
+inline std::wstring PlatformKey() {
+    return TypeLibKey() + (sizeof(void*) == 8 ? L"\\1.0\\0\\win64" : L"\\1.0\\0\\win32");
+}
+
+inline void ExpectOk(const ProcessResult& run, const char* what) {
+    EXPECT_TRUE(run.started) << what;
+    EXPECT_TRUE(run.finished) << what;
+    EXPECT_EQ(run.exit_code, 0u) << what << "\n" << run.output;
+}
+
+class Hosts : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        ::CreateDirectoryW(kInstallDirectory.c_str(), nullptr);
+        ASSERT_TRUE(::CopyFileW(VRL_DLL_PATH, kInstalledDll.c_str(), FALSE));
+        ASSERT_NE(ShortPath(kInstalledDll), kInstalledDll);
+    }
+
+    void SetUp() override { RemoveEverything(); }
+    void TearDown() override { RemoveEverything(); }
+
+    static void RemoveEverything() {
+        Regsvr32(L"/u /s");
+        for (const auto& key : {std::wstring(L"VRLCOM.Vorel.1"), std::wstring(L"VRLCOM.Vorel"), ClassKey(),
+                                TypeLibKey()}) {
+            DeleteClassesTree(key);
+        }
+    }
+};
+
+}  // namespace vrl::test

@@ -1,0 +1,32 @@
+#pragma once
+// Reading the real registry in tests: a subtree as sorted text lines for whole-tree comparison,
+// single values, and removal of whatever a test left behind.
+
+#include <windows.h>
+#include <objbase.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vrl::test {
+
+// One line per key ("KEY path") and per value ("VALUE path|name|type|data"), paths relative to
+// HKEY_CLASSES_ROOT, sorted. A missing key gives no lines.
+std::vector<std::wstring> DumpClassesTree(const std::wstring& path);
+
+bool ClassesKeyExists(const std::wstring& path);
+
+// A string value of a key under HKEY_CLASSES_ROOT; an empty name reads the default value.
+std::optional<std::wstring> ClassesString(const std::wstring& path, const std::wstring& name = L"");
+
+// Deletes a key under HKEY_CLASSES_ROOT with everything beneath it; a missing key is fine.
+void DeleteClassesTree(const std::wstring& path);
+
+// Creates a key under HKEY_CLASSES_ROOT (and the keys above it) with a default string value.
+void CreateClassesKey(const std::wstring& path, const std::wstring& value = L"",
+                      DWORD options = REG_OPTION_NON_VOLATILE);
+
+std::wstring BracedGuid(const GUID& guid);
+
+}  // namespace vrl::test

@@ -1,0 +1,139 @@
+// The registered DLL in its hosts: VBScript under cscript by both ProgIDs with every status and
+// text read back, the shipped examples, JScript by name, bad input and failing gateways through the
+// script host, and early binding through CoCreateInstance with the library unloaded afterwards.
+#include <memory>
+#include <string>
+
+#include "gateway_simulator.h"
+#include "host_fixture.h"
+
+namespace vrl::test {
+namespace {
+
+// The hosts below need the class registered.
+class RegisteredHosts : public Hosts {
+protected:
+    void SetUp() override {
+        Hosts::SetUp();
+        ExpectOk(Regsvr32(L"/s"), "regsvr32 /s");
+    }
+
+    static std::unique_ptr<sim::GatewaySimulator> Simulator(sim::FaultMode fault = sim::FaultMode::None,
+                                                            int argument = 0) {
+        sim::SimulatorOptions options;
+        options.fault = fault;
+        options.fault_arg = argument;
+        auto simulator = std::make_unique<sim::GatewaySimulator>(options);
+        simulator->start();
+        return simulator;
+    }
+
+    static std::wstring Port(const sim::GatewaySimulator& simulator) {
+        return std::to_wstring(simulator.port());
+    }
+};
+
+TEST_F(RegisteredHosts, VBScriptCallsEveryMethodThroughBothProgIds) {
+    const auto simulator = Simulator();
+    const ProcessResult run = Script(VRL_HOSTS_DIR L"/all_methods.vbs", Port(*simulator));
+    ExpectOk(run, "all_methods.vbs");
+    EXPECT_NE(run.output.find("checks failed: 0"), std::string::npos) << run.output;
+    // For each object: two logins (one refused), two submits, three queries and the refused send
+    // time reach the gateway; the 161-byte message and the send after EndCon do not.
+    EXPECT_EQ(simulator->received().size(), 2u * 8u);
+}
+
+TEST_F(RegisteredHosts, TheVBScriptExamplePrintsEveryResult) {
+    const auto simulator = Simulator();
+    const ProcessResult run = Script(VRL_EXAMPLES_DIR L"/send_and_query.vbs", L"127.0.0.1 " + Port(*simulator));
+    ExpectOk(run, "send_and_query.vbs");
+    EXPECT_EQ(run.output,
+              "StartCon 127.0.0.1:" + std::to_string(simulator->port()) + ": status 0, text \"\"\n"
+              "SendMsg: status 0, text \"1000001\"\n"
+              "SendMsg_Order: status 0, text \"1000002\"\n"
+              "QueryMsg 1000001: status 0, text \"DELIVERED\"\n"
+              "QueryMsg 1000002: status 0, text \"SCHEDULED 20261225120000\"\n"
+              "EndCon\n");
+}
+
+TEST_F(RegisteredHosts, JScriptCallsByNameAndTheGatewaySeesEveryCall) {
+    const auto simulator = Simulator();
+    ExpectOk(Script(VRL_HOSTS_DIR L"/jscript_by_name.js", Port(*simulator)), "jscript_by_name.js");
+    const auto received = simulator->received();
+    ASSERT_EQ(received.size(), 4u);
+    ExpectOk(Script(VRL_EXAMPLES_DIR L"/send_and_query.js", L"127.0.0.1 " + Port(*simulator)),
+             "send_and_query.js");
+    EXPECT_EQ(simulator->received().size(), 8u);
+}
+
+TEST_F(RegisteredHosts, TheEarlyBoundClientExampleRuns) {
+    const auto simulator = Simulator();
+    const ProcessResult run = RunProcess(Quoted(WindowsPath(VRL_CLIENT_PATH)) + L" 127.0.0.1 " + Port(*simulator));
+    ExpectOk(run, "early_bound_client");
+    EXPECT_EQ(run.output,
+              "StartCon: status 0, text \"\"\n"
+              "SendMsg: status 0, text \"1000001\"\n"
+              "SendMsg_Order: status 0, text \"1000002\"\n"
+              "QueryMsg: status 0, text \"DELIVERED\"\n"
+              "QueryMsg: status 0, text \"SCHEDULED 20261225120000\"\n"
+              "EndCon\n");
+}
+
+TEST_F(RegisteredHosts, BadInputThroughTheScriptHost) {
+    const auto normal = Simulator();
+    const auto closing = Simulator(sim::FaultMode::CloseAfter, 1);
+    const auto long_reply = Simulator(sim::FaultMode::LongReply);
+    const auto one_byte = Simulator(sim::FaultMode::OneByteReply);
+    const auto stalling = Simulator(sim::FaultMode::NoReply, 1);
+    const ProcessResult run =
+        Script(VRL_HOSTS_DIR L"/bad_input.vbs", Port(*normal) + L" " + Port(*closing) + L" " + Port(*long_reply) +
+                                                    L" " + Port(*one_byte) + L" " + Port(*stalling));
+    ExpectOk(run, "bad_input.vbs");
+    EXPECT_NE(run.output.find("checks failed: 0"), std::string::npos) << run.output;
+}
+
+// Early binding through the registry, with null strings, and the library unloaded once the last
+// object is gone.
+TEST_F(RegisteredHosts, CoCreateInstanceNullStringsAndUnloading) {
+    ASSERT_TRUE(SUCCEEDED(::CoInitialize(nullptr)));
+    const auto simulator = Simulator();
+    const std::wstring port = Port(*simulator);
+    IVorel* vorel = nullptr;
+    ASSERT_EQ(::CoCreateInstance(CLSID_Vorel, nullptr, CLSCTX_INPROC_SERVER, IID_IVorel,
+                                 reinterpret_cast<void**>(&vorel)),
+              S_OK);
+    const HMODULE loaded = ::GetModuleHandleW(L"VRLCOM.DLL");
+    ASSERT_NE(loaded, nullptr);
+    const auto can_unload = reinterpret_cast<HRESULT(WINAPI*)()>(
+        reinterpret_cast<void (*)()>(::GetProcAddress(loaded, "DllCanUnloadNow")));
+    ASSERT_NE(can_unload, nullptr);
+    EXPECT_EQ(can_unload(), S_FALSE);
+
+    // Null strings are empty strings.
+    int status = -999;
+    EXPECT_EQ(vorel->StartCon(nullptr, nullptr, nullptr, nullptr, &status), S_OK);
+    EXPECT_EQ(status, -3);
+    const BSTR ip = ::SysAllocString(L"127.0.0.1");
+    const BSTR port_text = ::SysAllocString(port.c_str());
+    EXPECT_EQ(vorel->StartCon(ip, port_text, nullptr, nullptr, &status), S_OK);
+    EXPECT_EQ(status, 1);
+    BSTR text = nullptr;
+    EXPECT_EQ(vorel->SendMsg(nullptr, nullptr, &status, &text), S_OK);
+    EXPECT_EQ(status, 2);
+    EXPECT_EQ(std::wstring(text), L"login required");
+    EXPECT_EQ(vorel->QueryMsg(nullptr, nullptr, &status, &text), S_OK);
+    EXPECT_EQ(status, 2);
+    vorel->EndCon();
+    ::SysFreeString(text);
+    ::SysFreeString(ip);
+    ::SysFreeString(port_text);
+
+    vorel->Release();
+    EXPECT_EQ(can_unload(), S_OK);
+    ::CoFreeUnusedLibrariesEx(0, 0);
+    EXPECT_EQ(::GetModuleHandleW(L"VRLCOM.DLL"), nullptr) << "the library stayed loaded";
+    ::CoUninitialize();
+}
+
+}  // namespace
+}  // namespace vrl::test
