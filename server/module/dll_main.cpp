@@ -5,8 +5,6 @@
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
     switch (reason) {
     case DLL_PROCESS_ATTACH:
-        // Threads that come and go leave the module untouched: no per-thread notifications.
-        ::DisableThreadLibraryCalls(instance);
         return vrl::server::StartLibraryModule(instance);
     case DLL_PROCESS_DETACH:
         // A non-null reserved argument means the process is ending. Its other threads are gone,
@@ -19,6 +17,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
         }
         return TRUE;
     default:
+        // Threads that come and go leave the module untouched.
         return TRUE;
     }
 }
