@@ -1,39 +1,70 @@
 #!/usr/bin/env bash
-# The main job: starts the bundled gateway simulator on a free loopback port, then sends a message,
-# schedules one and queries both with the command-line client, printing every step.
+# The main job: builds VRLCOM.DLL (x86) and the gateway simulator, registers the DLL with regsvr32
+# in a private Wine prefix, starts the simulator on a free loopback port, runs the VBScript example
+# against it under cscript (send a message, schedule one, query both), prints what it did and what
+# the gateway saw, then unregisters the DLL and stops the simulator.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/bootstrap.sh
-build=build/native
-cmake --preset native >/tmp/vrlcom-demo-configure.log 2>&1 \
-    || { cat /tmp/vrlcom-demo-configure.log; exit 1; }
-cmake --build "$build" --target gateway_simulator gateway_client >/tmp/vrlcom-demo-build.log 2>&1 \
-    || { tail -n 40 /tmp/vrlcom-demo-build.log; exit 1; }
+root=$(pwd)
+logs=$(mktemp -d)
+build() {
+    local preset=$1; shift
+    cmake --preset "$preset" >"$logs/$preset.configure.log" 2>&1 \
+        || { cat "$logs/$preset.configure.log"; exit 1; }
+    cmake --build "build/$preset" -j2 --target "$@" >"$logs/$preset.build.log" 2>&1 \
+        || { tail -n 40 "$logs/$preset.build.log"; exit 1; }
+}
+echo "demo: building VRLCOM.DLL (x86) and the gateway simulator"
+build win32 vrlcom
+build native gateway_simulator
 
-simulator=$build/tools/gateway_simulator/gateway_simulator
-client=$build/tools/gateway_client/gateway_client
-work=$(mktemp -d)
-trap 'kill "$sim_pid" 2>/dev/null || true; wait "$sim_pid" 2>/dev/null || true; rm -rf "$work"' EXIT
+dll=build/win32/server/module/VRLCOM.DLL
+prefix=$root/build/win32/wineprefix-demo
+wine_run() { cmake/wine-run.sh win32 "$prefix" "$@"; }
+simulator=build/native/tools/gateway_simulator/gateway_simulator
+sim_pid=
+cleanup() {
+    [ -n "$sim_pid" ] && { kill "$sim_pid" 2>/dev/null || true; wait "$sim_pid" 2>/dev/null || true; }
+    rm -rf "$logs"
+}
+trap cleanup EXIT
 
-"$simulator" --port 0 --trace "$work/trace.jsonl" >"$work/simulator.out" 2>&1 &
+echo "demo: regsvr32 /s $dll (private Wine prefix ${prefix#"$root"/})"
+wine_run regsvr32 /s "$dll" || { echo "demo: registration failed (regsvr32 exit code $?)"; exit 1; }
+
+"$simulator" --port 0 --trace "$logs/trace.jsonl" >"$logs/simulator.out" 2>&1 &
 sim_pid=$!
 for _ in $(seq 100); do
-    grep -q '^listening on ' "$work/simulator.out" 2>/dev/null && break
+    grep -q '^listening on ' "$logs/simulator.out" 2>/dev/null && break
     sleep 0.1
 done
-port=$(sed -n 's/^listening on [0-9.]*:\([0-9]*\).*/\1/p' "$work/simulator.out")
-[ -n "$port" ] || { echo "demo: the simulator did not start"; cat "$work/simulator.out"; exit 1; }
-echo "gateway simulator listening on 127.0.0.1:$port (account demo/demo)"
+port=$(sed -n 's/^listening on [0-9.]*:\([0-9]*\).*/\1/p' "$logs/simulator.out")
+[ -n "$port" ] || { echo "demo: the simulator did not start"; cat "$logs/simulator.out"; exit 1; }
+echo "demo: gateway simulator listening on 127.0.0.1:$port (account demo/demo)"
 
-connect=(--server 127.0.0.1 --port "$port" --user demo --password demo)
-echo "--- send a message now, and one at Christmas noon"
-"$client" "${connect[@]}" send 0912345678 "Hello from VRLCOM" \
-    send-at 0912345678 "Merry Christmas" 20261225120000 | tee "$work/sent.out"
-mapfile -t ids < <(sed -n 's/^send\(-at\)\{0,1\} 0 \([0-9]*\)$/\2/p' "$work/sent.out")
-[ "${#ids[@]}" -eq 2 ] || { echo "demo: expected two message ids"; exit 1; }
+script="Z:$root/examples/send_and_query.vbs"
+echo "--- cscript examples/send_and_query.vbs 127.0.0.1 $port demo demo 0912345678"
+status=0
+wine_run cscript //nologo "${script//\//\\}" 127.0.0.1 "$port" demo demo 0912345678 || status=$?
 
-echo "--- query both messages"
-"$client" "${connect[@]}" query 0912345678 "${ids[0]}" query 0912345678 "${ids[1]}"
+echo "--- what the gateway saw ($(wc -l <"$logs/trace.jsonl") frames)"
+python3 - "$logs/trace.jsonl" <<'PY'
+import json, sys
+commands = {0: "login", 1: "submit", 2: "query"}
+for line in open(sys.argv[1]):
+    frame = json.loads(line)
+    if frame["dir"] == "in":
+        print(f"  -> {commands.get(frame.get('command'), frame.get('command'))} {' | '.join(frame.get('fields', []))}")
+    else:
+        print(f"  <- status {frame['status']} {frame['text']}")
+PY
 
-echo "--- frames the gateway saw: $(wc -l <"$work/trace.jsonl") (trace lines, one per frame)"
+echo "demo: regsvr32 /u /s $dll"
+wine_run regsvr32 /u /s "$dll"
+if [ "$status" -ne 0 ]; then
+    echo "demo: the script reported $status failed step(s)"
+    exit 1
+fi
+echo "demo: done"
