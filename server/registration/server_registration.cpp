@@ -6,9 +6,10 @@
 namespace vrl::server {
 namespace {
 
-// A row whose description routine yields a description is registered by other means.
+// A row whose description routine yields a description is registered by other means; a row
+// without a registration routine has nothing to register.
 bool TakesPart(const ObjectMapEntry& row) noexcept {
-    return row.description == nullptr || row.description() == nullptr;
+    return row.update_registry != nullptr && (row.description == nullptr || row.description() == nullptr);
 }
 
 // Only nine-word rows carry a category-list routine.

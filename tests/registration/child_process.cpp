@@ -75,8 +75,9 @@ ProcessResult RunProcess(const std::wstring& command_line, unsigned long timeout
         result.exit_code = code;
     }
     {
-        const Handle reader(::CreateFileW(output_path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                          nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        const Handle reader(::CreateFileW(output_path.c_str(), GENERIC_READ,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                          FILE_ATTRIBUTE_NORMAL, nullptr));
         char buffer[4096];
         DWORD got = 0;
         while (reader.valid() && ::ReadFile(reader.get(), buffer, sizeof buffer, &got, nullptr) && got > 0) {

@@ -37,8 +37,8 @@ inline ProcessResult Regsvr32(const std::wstring& options, const std::wstring& d
     return RunProcess(L"regsvr32.exe " + options + L" " + Quoted(dll));
 }
 
-inline ProcessResult Script(const std::wstring& script, const std::wstring& arguments, unsigned long timeout_ms = 180000) {
-    return RunProcess(L"cscript.exe //nologo " + Quoted(WindowsPath(script)) + L" " + arguments, timeout_ms);
+inline ProcessResult Script(const std::wstring& script, const std::wstring& arguments) {
+    return RunProcess(L"cscript.exe //nologo " + Quoted(WindowsPath(script)) + L" " + arguments);
 }
 
 inline std::wstring ClassKey() {

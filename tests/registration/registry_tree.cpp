@@ -122,7 +122,8 @@ void CreateClassesKey(const std::wstring& path, const std::wstring& value, DWORD
                                 nullptr, key.put(), nullptr),
               ERROR_SUCCESS);
     if (!value.empty()) {
-        ASSERT_EQ(::RegSetValueExW(key.get(), nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+        ASSERT_EQ(::RegSetValueExW(key.get(), nullptr, 0, REG_SZ,
+                                   reinterpret_cast<const BYTE*>(value.c_str()),
                                    static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))),
                   ERROR_SUCCESS);
     }

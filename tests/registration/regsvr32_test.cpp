@@ -53,7 +53,8 @@ std::vector<std::wstring> ScriptKeys() {
 }
 
 // The lines of `after` that `before` lacks.
-std::vector<std::wstring> Added(const std::vector<std::wstring>& before, const std::vector<std::wstring>& after) {
+std::vector<std::wstring> Added(const std::vector<std::wstring>& before,
+                                const std::vector<std::wstring>& after) {
     std::vector<std::wstring> added;
     std::set_difference(after.begin(), after.end(), before.begin(), before.end(), std::back_inserter(added));
     return added;
@@ -62,7 +63,8 @@ std::vector<std::wstring> Added(const std::vector<std::wstring>& before, const s
 // Whether a dump line lies under `key`; key names compare without regard to letter case.
 bool Under(const std::wstring& line, const std::wstring& key) {
     const std::size_t start = line.find(L' ') + 1;
-    return line.size() >= start + key.size() && ::_wcsnicmp(line.c_str() + start, key.c_str(), key.size()) == 0 &&
+    return line.size() >= start + key.size() &&
+           ::_wcsnicmp(line.c_str() + start, key.c_str(), key.size()) == 0 &&
            (line.size() == start + key.size() || line[start + key.size()] == L'\\' ||
             line[start + key.size()] == L'|');
 }
@@ -84,10 +86,11 @@ TEST_F(Hosts, RegistersExactlyTheScriptsKeysAndTheTypeLibrary) {
     const auto expected = ExpectedScriptKeys();
     const std::wstring interface_key = L"Interface\\" + BracedGuid(IID_IVorel);
     const std::wstring wow = L"Wow6432Node\\";
+    const bool x64 = sizeof(void*) == 8;
     for (const auto& line : Added(before, after)) {
         const bool known = std::binary_search(expected.begin(), expected.end(), line) ||
                            Under(line, TypeLibKey()) || Under(line, interface_key) ||
-                           (sizeof(void*) == 8 && (Under(line, wow + TypeLibKey()) || Under(line, wow + interface_key)));
+                           (x64 && (Under(line, wow + TypeLibKey()) || Under(line, wow + interface_key)));
         EXPECT_TRUE(known) << "unexpected: " << Narrow(line);
     }
     EXPECT_TRUE(Added(after, before).empty());

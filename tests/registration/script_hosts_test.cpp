@@ -45,7 +45,8 @@ TEST_F(RegisteredHosts, VBScriptCallsEveryMethodThroughBothProgIds) {
 
 TEST_F(RegisteredHosts, TheVBScriptExamplePrintsEveryResult) {
     const auto simulator = Simulator();
-    const ProcessResult run = Script(VRL_EXAMPLES_DIR L"/send_and_query.vbs", L"127.0.0.1 " + Port(*simulator));
+    const ProcessResult run =
+        Script(VRL_EXAMPLES_DIR L"/send_and_query.vbs", L"127.0.0.1 " + Port(*simulator));
     ExpectOk(run, "send_and_query.vbs");
     EXPECT_EQ(run.output,
               "StartCon 127.0.0.1:" + std::to_string(simulator->port()) + ": status 0, text \"\"\n"
@@ -68,7 +69,8 @@ TEST_F(RegisteredHosts, JScriptCallsByNameAndTheGatewaySeesEveryCall) {
 
 TEST_F(RegisteredHosts, TheEarlyBoundClientExampleRuns) {
     const auto simulator = Simulator();
-    const ProcessResult run = RunProcess(Quoted(WindowsPath(VRL_CLIENT_PATH)) + L" 127.0.0.1 " + Port(*simulator));
+    const ProcessResult run =
+        RunProcess(Quoted(WindowsPath(VRL_CLIENT_PATH)) + L" 127.0.0.1 " + Port(*simulator));
     ExpectOk(run, "early_bound_client");
     EXPECT_EQ(run.output,
               "StartCon: status 0, text \"\"\n"
@@ -85,9 +87,9 @@ TEST_F(RegisteredHosts, BadInputThroughTheScriptHost) {
     const auto long_reply = Simulator(sim::FaultMode::LongReply);
     const auto one_byte = Simulator(sim::FaultMode::OneByteReply);
     const auto stalling = Simulator(sim::FaultMode::NoReply, 1);
-    const ProcessResult run =
-        Script(VRL_HOSTS_DIR L"/bad_input.vbs", Port(*normal) + L" " + Port(*closing) + L" " + Port(*long_reply) +
-                                                    L" " + Port(*one_byte) + L" " + Port(*stalling));
+    const std::wstring ports = Port(*normal) + L" " + Port(*closing) + L" " + Port(*long_reply) + L" " +
+                               Port(*one_byte) + L" " + Port(*stalling);
+    const ProcessResult run = Script(VRL_HOSTS_DIR L"/bad_input.vbs", ports);
     ExpectOk(run, "bad_input.vbs");
     EXPECT_NE(run.output.find("checks failed: 0"), std::string::npos) << run.output;
 }

@@ -176,6 +176,16 @@ TEST_F(ServerRegistration, AnEmptyMapRegistersOnlyTheTypeLibrary) {
     EXPECT_FALSE(ClassesKeyExists(PlatformKey()));
 }
 
+TEST_F(ServerRegistration, ARowWithoutARegistrationRoutineIsPassedOver) {
+    ObjectMapEntry map[] = {Row(&kClassC, nullptr, NoDescription, CategoriesOfC), Row(&kClassA, UpdateA),
+                            Row(nullptr, nullptr, nullptr, nullptr)};
+    module_.object_map = map;
+    EXPECT_EQ(server::RegisterServer(module_), S_OK);
+    EXPECT_FALSE(ClassesKeyExists(L"CLSID\\" + BracedGuid(kClassC)));
+    EXPECT_EQ(server::UnregisterServer(module_), S_OK);
+    EXPECT_EQ(g_calls, (std::vector<std::string>{"A+", "A-"}));
+}
+
 TEST_F(ServerRegistration, ComponentCategoriesOfARowAreRegisteredAndRemoved) {
     ObjectMapEntry map[] = {Row(&kClassC, UpdateC, NoDescription, CategoriesOfC),
                             Row(nullptr, nullptr, nullptr, nullptr)};
