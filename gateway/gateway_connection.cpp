@@ -62,7 +62,8 @@ std::int32_t GatewayConnection::start(std::string_view server_ip, std::string_vi
         run_end();
         return kStatusSocketCreate;
     }
-    if (api_.connect(socket_, address, port, timeouts_.connect) != 0) {
+    if (api_.connect(socket_, address, port, timeouts_.connect) != 0 ||
+        api_.set_receive_timeout(socket_, timeouts_.receive) != 0) {
         run_end();
         return kStatusConnect;
     }
@@ -133,7 +134,7 @@ bool GatewayConnection::send_request() noexcept {
 
 long GatewayConnection::receive_response() noexcept {
     response_.bytes.fill(0);
-    return api_.recv(socket_, response_.bytes.data(), response_.bytes.size(), timeouts_.receive);
+    return api_.recv(socket_, response_.bytes.data(), response_.bytes.size());
 }
 
 void GatewayConnection::run_end() noexcept {

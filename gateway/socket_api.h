@@ -35,10 +35,13 @@ public:
     // One send call: bytes taken, or -1 on failure.
     virtual long send(SocketHandle socket, const std::uint8_t* data, std::size_t size) noexcept = 0;
 
+    // Bounds every later receive on the socket; 0 on success. Set once per connection, so that
+    // a receive costs one call and no wait of its own.
+    virtual int set_receive_timeout(SocketHandle socket, std::chrono::milliseconds timeout) noexcept = 0;
+
     // One receive call: bytes read, 0 when the peer has closed, -1 on failure or when nothing
-    // arrived within timeout.
-    virtual long recv(SocketHandle socket, std::uint8_t* data, std::size_t size,
-                      std::chrono::milliseconds timeout) noexcept = 0;
+    // arrived within the receive time-out.
+    virtual long recv(SocketHandle socket, std::uint8_t* data, std::size_t size) noexcept = 0;
 
     // shutdown(SD_SEND) and closesocket; results are of no interest to the caller.
     virtual void shutdown_send(SocketHandle socket) noexcept = 0;

@@ -79,12 +79,15 @@ public:
         return static_cast<long>(::send(fd_of(socket), data, size, MSG_NOSIGNAL));
     }
 
-    long recv(SocketHandle socket, std::uint8_t* data, std::size_t size,
-              std::chrono::milliseconds timeout) noexcept override {
+    int set_receive_timeout(SocketHandle socket, std::chrono::milliseconds timeout) noexcept override {
+        timeval tv{};
+        tv.tv_sec = static_cast<time_t>(timeout.count() / 1000);
+        tv.tv_usec = static_cast<suseconds_t>((timeout.count() % 1000) * 1000);
+        return ::setsockopt(fd_of(socket), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) == 0 ? 0 : -1;
+    }
+
+    long recv(SocketHandle socket, std::uint8_t* data, std::size_t size) noexcept override {
         const int fd = fd_of(socket);
-        if (wait_for(fd, POLLIN, timeout) != 1) {
-            return -1;
-        }
         ssize_t n;
         do {
             n = ::recv(fd, data, size, 0);

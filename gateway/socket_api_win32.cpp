@@ -1,6 +1,6 @@
-// Winsock 1.1 behind the gateway connection's socket layer. Beyond the calls of the protocol
-// (WSAStartup ... WSACleanup) it uses ioctlsocket and select, also Winsock 1.1, to bound the
-// connect and the receive in time.
+// Winsock behind the gateway connection's socket layer. Beyond the calls of the protocol
+// (WSAStartup 1.1 ... WSACleanup) it uses ioctlsocket and select to bound the connect in time, and
+// the SO_RCVTIMEO socket option to bound the receive.
 #include "socket_api.h"
 
 #include <winsock2.h>
@@ -90,17 +90,16 @@ public:
         return ::send(sock_of(socket), reinterpret_cast<const char*>(data), clamp_length(size), 0);
     }
 
-    long recv(SocketHandle socket, std::uint8_t* data, std::size_t size,
-              std::chrono::milliseconds timeout) noexcept override {
-        const SOCKET s = sock_of(socket);
-        fd_set readable;
-        FD_ZERO(&readable);
-        FD_SET(s, &readable);
-        timeval tv = to_timeval(timeout);
-        if (::select(0, &readable, nullptr, nullptr, &tv) != 1) {
-            return -1;
-        }
-        return ::recv(s, reinterpret_cast<char*>(data), clamp_length(size), 0);
+    int set_receive_timeout(SocketHandle socket, std::chrono::milliseconds timeout) noexcept override {
+        const DWORD milliseconds = static_cast<DWORD>(timeout.count());
+        return ::setsockopt(sock_of(socket), SOL_SOCKET, SO_RCVTIMEO,
+                            reinterpret_cast<const char*>(&milliseconds), sizeof milliseconds) == 0
+                   ? 0
+                   : -1;
+    }
+
+    long recv(SocketHandle socket, std::uint8_t* data, std::size_t size) noexcept override {
+        return ::recv(sock_of(socket), reinterpret_cast<char*>(data), clamp_length(size), 0);
     }
 
     void shutdown_send(SocketHandle socket) noexcept override { ::shutdown(sock_of(socket), SD_SEND); }

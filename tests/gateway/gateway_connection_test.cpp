@@ -271,6 +271,16 @@ TEST(GatewayConnectionFailure, ConnectionThatCannotBeEstablishedGivesMinusThree)
     EXPECT_EQ(api.count(SocketCall::Send), 0);
 }
 
+TEST_F(Loopback, ReceiveThatCannotBeBoundedInTimeFailsTheStartAsMinusThree) {
+    serve();
+    GatewayConnection c(api_, kShortTimeouts);
+    api_.fail(SocketCall::SetReceiveTimeout);
+    EXPECT_EQ(login(c), kStatusConnect);
+    EXPECT_FALSE(c.is_open());
+    EXPECT_EQ(api_.count(SocketCall::Send), 0);
+    EXPECT_TRUE(balanced());
+}
+
 TEST_F(Loopback, PortTextIsReadAsAtoiReadsIt) {
     serve();
     GatewayConnection c(api_, kShortTimeouts);

@@ -12,7 +12,9 @@
 
 namespace vrl::gateway::test {
 
-enum class SocketCall { Startup, Cleanup, InetAddr, OpenStream, Connect, Send, Recv, ShutdownSend, Close, Count };
+enum class SocketCall {
+    Startup, Cleanup, InetAddr, OpenStream, Connect, SetReceiveTimeout, Send, Recv, ShutdownSend, Close, Count
+};
 
 class InjectingSocketApi final : public SocketApi {
 public:
@@ -31,7 +33,7 @@ public:
         return sum;
     }
 
-    // Every buffer given to send, and the time-outs given to connect and recv.
+    // Every buffer given to send, and the time-outs given for the connect and the receives.
     const std::vector<const std::uint8_t*>& send_buffers() const { return send_buffers_; }
     std::chrono::milliseconds connect_timeout() const { return connect_timeout_; }
     std::chrono::milliseconds recv_timeout() const { return recv_timeout_; }
@@ -59,10 +61,12 @@ public:
         send_buffers_.push_back(data);
         return failing(SocketCall::Send) ? -1 : real().send(socket, data, size < send_limit_ ? size : send_limit_);
     }
-    long recv(SocketHandle socket, std::uint8_t* data, std::size_t size,
-              std::chrono::milliseconds timeout) noexcept override {
+    int set_receive_timeout(SocketHandle socket, std::chrono::milliseconds timeout) noexcept override {
         recv_timeout_ = timeout;
-        return failing(SocketCall::Recv) ? -1 : real().recv(socket, data, size, timeout);
+        return failing(SocketCall::SetReceiveTimeout) ? -1 : real().set_receive_timeout(socket, timeout);
+    }
+    long recv(SocketHandle socket, std::uint8_t* data, std::size_t size) noexcept override {
+        return failing(SocketCall::Recv) ? -1 : real().recv(socket, data, size);
     }
     void shutdown_send(SocketHandle socket) noexcept override {
         if (!failing(SocketCall::ShutdownSend)) {

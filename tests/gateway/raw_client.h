@@ -54,7 +54,8 @@ public:
     // One receive: what arrived (empty when the server closed or nothing came in time).
     std::vector<std::uint8_t> receive(std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
         std::vector<std::uint8_t> buffer(512);
-        const long n = api_.recv(socket_, buffer.data(), buffer.size(), timeout);
+        api_.set_receive_timeout(socket_, timeout);
+        const long n = api_.recv(socket_, buffer.data(), buffer.size());
         buffer.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
         return buffer;
     }
@@ -62,7 +63,8 @@ public:
     // Reads until the server closes or timeout passes; true when it closed.
     bool closed_by_server(std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
         std::uint8_t sink[512];
-        return api_.recv(socket_, sink, sizeof sink, timeout) == 0;
+        api_.set_receive_timeout(socket_, timeout);
+        return api_.recv(socket_, sink, sizeof sink) == 0;
     }
 
 private:
