@@ -20,11 +20,9 @@ python3 - "$json" <<'PY'
 import json, sys
 rows = {b["run_name"].split("/")[0]: b for b in json.load(open(sys.argv[1]))["benchmarks"]
         if b.get("aggregate_name") == "median"}
-conn, bare, poll = (rows[n] for n in ("BM_GatewayConnectionSubmit", "BM_BareSocketSubmit",
-                                      "BM_BareSocketSubmitWithPoll"))
-for name, b in (("GatewayConnection", conn), ("bare socket", bare), ("bare socket + poll", poll)):
+conn, bare = (rows[n] for n in ("BM_GatewayConnectionSubmit", "BM_BareSocketSubmit"))
+for name, b in (("GatewayConnection", conn), ("bare socket", bare)):
     print(f"{name:18} median {b['real_time']:9.0f} ns real  {b['cpu_time']:8.0f} ns cpu  "
           f"allocations per submit {b['allocs_per_submit']:g}")
 print(f"ratio to the bare socket (median real time) {conn['real_time'] / bare['real_time']:.3f}")
-print(f"ratio to the bare socket + poll            {conn['real_time'] / poll['real_time']:.3f}")
 PY

@@ -4,7 +4,6 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -126,9 +125,8 @@ void BM_GatewayConnectionSubmit(benchmark::State& state) {
     connection.end();
 }
 
-// The bare exchange; with_poll waits for the reply with poll() before the receive, as the
-// connection does to bound the wait, which tells that cost apart from the rest.
-void bare_submit(benchmark::State& state, bool with_poll) {
+// The identical exchange on a bare socket: one send of the whole request, one receive.
+void BM_BareSocketSubmit(benchmark::State& state) {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in peer{};
     peer.sin_family = AF_INET;
@@ -142,15 +140,11 @@ void bare_submit(benchmark::State& state, bool with_poll) {
     vrl::gateway::GatewayResponse response;
     vrl::gateway::build_request(request, vrl::gateway::Command::Submit,
                                 {"0912345678", "hello from the benchmark", vrl::gateway::kMarkerNow});
-    auto reply_ready = [fd, with_poll] {
-        pollfd p{fd, POLLIN, 0};
-        return !with_poll || ::poll(&p, 1, 60'000) == 1;
-    };
     const std::size_t before = vrl::bench::thread_allocations();
     for (auto _ : state) {
         if (::send(fd, request.bytes.data(), request.bytes.size(), MSG_NOSIGNAL) !=
                 static_cast<ssize_t>(request.bytes.size()) ||
-            !reply_ready() || ::recv(fd, response.bytes.data(), response.bytes.size(), 0) <= 0) {
+            ::recv(fd, response.bytes.data(), response.bytes.size(), 0) <= 0) {
             state.SkipWithError("exchange failed");
             break;
         }
@@ -160,17 +154,8 @@ void bare_submit(benchmark::State& state, bool with_poll) {
     ::close(fd);
 }
 
-void BM_BareSocketSubmit(benchmark::State& state) {
-    bare_submit(state, false);
-}
-
-void BM_BareSocketSubmitWithPoll(benchmark::State& state) {
-    bare_submit(state, true);
-}
-
 BENCHMARK(BM_GatewayConnectionSubmit)->UseRealTime();
 BENCHMARK(BM_BareSocketSubmit)->UseRealTime();
-BENCHMARK(BM_BareSocketSubmitWithPoll)->UseRealTime();
 
 }  // namespace
 
