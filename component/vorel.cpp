@@ -9,7 +9,7 @@ namespace vrl::component {
 static_assert(sizeof(gateway::GatewayRequest) == 258);
 static_assert(sizeof(gateway::GatewayResponse) == 129);
 
-Vorel::Vorel() noexcept : ref_count_(0) {
+Vorel::Vorel(gateway::SocketApi& sockets) noexcept : ref_count_(0), connection_(sockets) {
     connection_.set_end_hook(&Vorel::EndThroughTable, static_cast<IVorel*>(this));
 }
 
@@ -35,10 +35,9 @@ HRESULT STDMETHODCALLTYPE Vorel::StartCon(BSTR ServerIP, BSTR ServerPort, BSTR U
     }
     const std::int32_t status =
         connection_.start(server_ip.View(), server_port.View(), user_id.View(), passwd.View());
-    // Without the socket library there is no status: the caller's variable keeps its value.
-    if (status != gateway::kStatusSocketLibrary) {
-        *pVal = status;
-    }
+    // Also without the socket library (-1): a caller whose variable held 0 must not read the
+    // unwritten status as a successful login.
+    *pVal = status;
     return S_OK;
 }
 

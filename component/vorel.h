@@ -47,7 +47,7 @@ public:
     bool IsConnected() const noexcept { return connection_.is_open(); }
 
 protected:
-    Vorel() noexcept;
+    explicit Vorel(gateway::SocketApi& sockets = gateway::system_socket_api()) noexcept;
     // The connection's own destructor ends a connection still open, so that releasing the last
     // reference closes the socket and balances the socket library.
     ~Vorel() = default;
