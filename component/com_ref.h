@@ -20,6 +20,8 @@ public:
         reset();
         return &p_;
     }
+    // For the calls that hand an interface back through a void** (QueryInterface, creators).
+    void** put_void() noexcept { return reinterpret_cast<void**>(put()); }
     T* detach() noexcept { return std::exchange(p_, nullptr); }
     void reset(T* owned = nullptr) noexcept {
         if (T* const old = std::exchange(p_, owned); old != nullptr) {

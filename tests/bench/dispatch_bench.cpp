@@ -7,30 +7,13 @@
 #include <vector>
 
 #include "VRLCOM.h"
+#include "com_ref.h"
 #include "component_module.h"
 #include "vorel_creators.h"
 
 namespace {
 
-template <class T>
-class Ref {
-public:
-    Ref() = default;
-    Ref(const Ref&) = delete;
-    Ref& operator=(const Ref&) = delete;
-    ~Ref() {
-        if (p_ != nullptr) {
-            p_->Release();
-        }
-    }
-    T* get() const { return p_; }
-    T* operator->() const { return p_; }
-    void** put_void() { return reinterpret_cast<void**>(&p_); }
-    T** put() { return &p_; }
-
-private:
-    T* p_ = nullptr;
-};
+using vrl::component::ComRef;
 
 double Now() {
     static const double frequency = [] {
@@ -95,7 +78,7 @@ int main(int argc, char** argv) {
     ::CoInitialize(nullptr);
     vrl::server::ModuleInit(&vrl::server::LibraryModule(), nullptr, ::GetModuleHandleW(nullptr));
     {
-        Ref<ITypeLib> library;
+        ComRef<ITypeLib> library;
         HRESULT result = ::LoadTypeLibEx(dll_path, REGKIND_NONE, library.put());
         if (FAILED(result)) {
             return Fail("LoadTypeLibEx", result);
@@ -104,13 +87,13 @@ int main(int argc, char** argv) {
         if (FAILED(result)) {
             return Fail("RegisterTypeLib", result);
         }
-        Ref<ITypeInfo> platform_info;
+        ComRef<ITypeInfo> platform_info;
         result = library->GetTypeInfoOfGuid(IID_IVorel, platform_info.put());
         if (FAILED(result)) {
             return Fail("GetTypeInfoOfGuid", result);
         }
 
-        Ref<IVorel> vorel;
+        ComRef<IVorel> vorel;
         result = vrl::server::CreateVorel(nullptr, IID_IVorel, vorel.put_void());
         if (FAILED(result)) {
             return Fail("CreateVorel", result);

@@ -1,39 +1,15 @@
 #pragma once
-// Test helpers: an owning COM pointer and an owning BSTR.
+// Test helpers: the component's owning COM pointer under the tests' name, and an owning BSTR.
 
 #include <string>
-#include <utility>
 
+#include "com_ref.h"
 #include "vrl_platform.h"
 
 namespace vrl::test {
 
 template <class T>
-class ComPtr {
-public:
-    ComPtr() = default;
-    ComPtr(const ComPtr&) = delete;
-    ComPtr& operator=(const ComPtr&) = delete;
-    ~ComPtr() { reset(); }
-
-    T* get() const { return p_; }
-    T* operator->() const { return p_; }
-    T** put() {
-        reset();
-        return &p_;
-    }
-    void** put_void() { return reinterpret_cast<void**>(put()); }
-    // Hands the reference over to the caller.
-    T* detach() { return std::exchange(p_, nullptr); }
-    void reset() {
-        if (p_ != nullptr) {
-            std::exchange(p_, nullptr)->Release();
-        }
-    }
-
-private:
-    T* p_ = nullptr;
-};
+using ComPtr = component::ComRef<T>;
 
 class Bstr {
 public:
