@@ -2,14 +2,13 @@
 // interface identity, aggregation into a test outer object, and allocation failure in every creator.
 #include <gtest/gtest.h>
 
-#include <cstring>
-
 #include "VRLCOM.h"
 #include "aggregated_vorel.h"
 #include "class_factory.h"
 #include "com_ptr.h"
 #include "component_module.h"
 #include "plain_vorel.h"
+#include "test_outer.h"
 #include "tracking_allocator.h"
 #include "vorel_creators.h"
 
@@ -17,52 +16,14 @@ namespace vrl::server {
 namespace {
 
 using test::ComPtr;
+using test::TestOuter;
 using test::TrackingAllocator;
 
 LONG LockCount() {
     return LibraryModule().ModuleLockCount;
 }
 
-bool Same(REFIID a, REFIID b) {
-    return std::memcmp(&a, &b, sizeof(IID)) == 0;
-}
-
 const IID kOtherId = {0x5EC0DDA7, 0x1234, 0x4321, {9, 8, 7, 6, 5, 4, 3, 2}};
-
-// An outer object that aggregates a Vorel: it keeps the inner IUnknown and hands out IVorel
-// (and, unless it refuses it, IDispatch) from the inner object. It lives on the stack and only
-// counts its references.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
-class TestOuter final : public IUnknown {
-public:
-    explicit TestOuter(bool refuse_dispatch = false) : refuse_dispatch_(refuse_dispatch) {}
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (ppv == nullptr) {
-            return E_POINTER;
-        }
-        *ppv = nullptr;
-        if (Same(riid, IID_IUnknown)) {
-            *ppv = static_cast<IUnknown*>(this);
-            AddRef();
-            return S_OK;
-        }
-        if (inner != nullptr && (Same(riid, IID_IVorel) || (Same(riid, IID_IDispatch) && !refuse_dispatch_))) {
-            return inner->QueryInterface(riid, ppv);
-        }
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++refs); }
-    ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(--refs); }
-
-    IUnknown* inner = nullptr;
-    int refs = 1;
-
-private:
-    bool refuse_dispatch_;
-};
-#pragma GCC diagnostic pop
 
 class ObjectLifetime : public ::testing::Test {
 protected:

@@ -1,47 +1,18 @@
 // By-name calls through the platform's type information with the argument forms script hosts use:
 // VBScript's by-reference variants, the by-reference integer and string forms, and values. For
 // plain and aggregated objects, against the gateway simulator; each call runs its method once.
-#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "dispatch_fixture.h"
 #include "gateway_simulator.h"
+#include "test_outer.h"
 #include "vorel.h"
 #include "vorel_creators.h"
 
 namespace vrl::test {
 namespace {
-
-bool Same(REFIID a, REFIID b) {
-    return std::memcmp(&a, &b, sizeof(IID)) == 0;
-}
-
-// An outer object aggregating a Vorel; it hands out the inner object's IDispatch.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
-class Outer final : public IUnknown {
-public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        *ppv = nullptr;
-        if (Same(riid, IID_IUnknown)) {
-            *ppv = static_cast<IUnknown*>(this);
-            AddRef();
-            return S_OK;
-        }
-        if (inner != nullptr && (Same(riid, IID_IVorel) || Same(riid, IID_IDispatch))) {
-            return inner->QueryInterface(riid, ppv);
-        }
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++refs); }
-    ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(--refs); }
-
-    IUnknown* inner = nullptr;
-    int refs = 1;
-};
-#pragma GCC diagnostic pop
 
 // One argument as a caller hands it over: by value, or pointing at the caller's storage.
 VARIANTARG Value(const wchar_t* text, std::vector<std::unique_ptr<Variant>>& keep) {
@@ -122,7 +93,7 @@ protected:
 
     std::unique_ptr<sim::GatewaySimulator> sim_;
     std::wstring port_;
-    Outer outer_;
+    TestOuter outer_;
     ComPtr<IDispatch> dispatch_;
 };
 
