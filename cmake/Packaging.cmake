@@ -6,13 +6,7 @@ if(NOT WIN32)
     return()
 endif()
 
-if(CMAKE_SIZEOF_VOID_P EQUAL 8)
-    set(vrl_arch x64)
-else()
-    set(vrl_arch x86)
-endif()
-
-install(FILES $<TARGET_FILE:vrlcom> ${CMAKE_BINARY_DIR}/include/VRLCOM.tlb DESTINATION ${vrl_arch})
+install(FILES $<TARGET_FILE:vrlcom> ${CMAKE_BINARY_DIR}/include/VRLCOM.tlb DESTINATION ${VRL_ARCH})
 install(FILES
     ${CMAKE_BINARY_DIR}/include/VRLCOM.h
     ${CMAKE_BINARY_DIR}/include/VRLCOM_i.c

@@ -22,6 +22,12 @@ if(WIN32)
     # Windows targets need no MinGW runtime DLLs beside them.
     add_link_options(-static -static-libgcc -static-libstdc++)
     add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601 WINVER=0x0601)
+    # The architecture's folder in the package: x86 or x64.
+    if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+        set(VRL_ARCH x64)
+    else()
+        set(VRL_ARCH x86)
+    endif()
     # Test programs run under Wine, in a private prefix per architecture inside the build tree.
     set(VRL_WINE_RUN ${CMAKE_SOURCE_DIR}/cmake/wine-run.sh)
     set(VRL_WINE_PREFIX ${CMAKE_BINARY_DIR}/wineprefix)

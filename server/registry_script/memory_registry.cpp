@@ -134,18 +134,23 @@ std::shared_ptr<MemoryRegistry::Node> MemoryRegistry::FindChild(const Node& node
     return nullptr;
 }
 
-LONG MemoryRegistry::RegOpenKeyExA(HKEY key, const char* sub_key, DWORD, REGSAM sam,
-                                   HKEY* result) noexcept {
-    std::shared_ptr<Node> node;
+LONG MemoryRegistry::ResolvePath(HKEY key, const char* sub_key, std::shared_ptr<Node>& node,
+                                 std::vector<std::string>& parts) const {
     if (const LONG error = Resolve(key, 0, node); error != ERROR_SUCCESS) {
         return error;
     }
     if (sub_key != nullptr && *sub_key == '\\') {
         return ERROR_BAD_PATHNAME;
     }
+    return SplitPath(sub_key, parts) ? ERROR_SUCCESS : ERROR_INVALID_PARAMETER;
+}
+
+LONG MemoryRegistry::RegOpenKeyExA(HKEY key, const char* sub_key, DWORD, REGSAM sam,
+                                   HKEY* result) noexcept {
+    std::shared_ptr<Node> node;
     std::vector<std::string> parts;
-    if (!SplitPath(sub_key, parts)) {
-        return ERROR_INVALID_PARAMETER;
+    if (const LONG error = ResolvePath(key, sub_key, node, parts); error != ERROR_SUCCESS) {
+        return error;
     }
     for (const std::string& part : parts) {
         node = FindChild(*node, Fold(part.c_str()));
@@ -161,15 +166,9 @@ LONG MemoryRegistry::RegCreateKeyExA(HKEY key, const char* sub_key, DWORD, char*
                                      REGSAM sam, SECURITY_ATTRIBUTES*, HKEY* result,
                                      DWORD* disposition) noexcept {
     std::shared_ptr<Node> node;
-    if (const LONG error = Resolve(key, 0, node); error != ERROR_SUCCESS) {
-        return error;
-    }
-    if (sub_key != nullptr && *sub_key == '\\') {
-        return ERROR_BAD_PATHNAME;
-    }
     std::vector<std::string> parts;
-    if (!SplitPath(sub_key, parts)) {
-        return ERROR_INVALID_PARAMETER;
+    if (const LONG error = ResolvePath(key, sub_key, node, parts); error != ERROR_SUCCESS) {
+        return error;
     }
     DWORD outcome = 2;  // REG_OPENED_EXISTING_KEY
     for (const std::string& part : parts) {

@@ -71,6 +71,9 @@ private:
     std::string Fold(const char* name) const;
     bool SplitPath(const char* path, std::vector<std::string>& parts) const;
     LONG Resolve(HKEY key, REGSAM needed, std::shared_ptr<Node>& node) const;
+    // The open key and the path parts beneath it of an open or create call.
+    LONG ResolvePath(HKEY key, const char* sub_key, std::shared_ptr<Node>& node,
+                     std::vector<std::string>& parts) const;
     HKEY NewHandle(std::shared_ptr<Node> node, REGSAM access);
     static std::shared_ptr<Node> FindChild(const Node& node, const std::string& folded);
     static std::vector<std::shared_ptr<Node>>::iterator ChildPosition(Node& node,
