@@ -1,14 +1,20 @@
 // Late binding against early binding, and the holder's cached name look-up against the type
 // information's own, each pair timed in the same run and interleaved. Prints the median time per
-// call of each and the ratios. Run under 64-bit Wine by scripts/dispatch-bench.sh.
+// call of each and the ratios, then the heap allocations of one early-bound SendMsg over a live
+// connection to the gateway simulator. Run under 64-bit Wine by scripts/dispatch-bench.sh.
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <vector>
 
 #include "VRLCOM.h"
+#include "allocator.h"
 #include "com_ref.h"
 #include "component_module.h"
+#include "counting_allocator.h"
+#include "gateway_simulator.h"
 #include "vorel_creators.h"
 
 namespace {
@@ -56,6 +62,60 @@ void Pair(const char* name_a, A a, const char* name_b, B b, int calls, int batch
     const double median_b = Median(times_b);
     std::printf("%-52s %10.1f ns\n%-52s %10.1f ns\nratio %.1f\n\n", name_a, median_a, name_b, median_b,
                 median_a / median_b);
+}
+
+// Strings come from the platform's allocator, not from operator new: counted here.
+std::atomic<long> g_strings{0};
+
+BSTR CountedString(UINT length) noexcept {
+    ++g_strings;
+    return ::SysAllocStringLen(nullptr, length);
+}
+
+// Heap allocations of this thread (operator new) and strings per early-bound SendMsg to a live
+// gateway, averaged over `calls`.
+int SendAllocations(int calls) {
+    vrl::sim::GatewaySimulator simulator;
+    simulator.start();
+    ComRef<IVorel> vorel;
+    if (FAILED(vrl::server::CreateVorel(nullptr, IID_IVorel, vorel.put_void()))) {
+        return 1;
+    }
+    const std::wstring port = std::to_wstring(simulator.port());
+    BSTR ip = ::SysAllocString(L"127.0.0.1");
+    BSTR port_text = ::SysAllocString(port.c_str());
+    BSTR user = ::SysAllocString(L"demo");
+    BSTR mobile = ::SysAllocString(L"0912345678");
+    BSTR message = ::SysAllocString(L"Hello from the allocation count");
+    int status = -100;
+    vorel->StartCon(ip, port_text, user, user, &status);
+    if (status != 0) {
+        std::fprintf(stderr, "login to the simulator failed: %d\n", status);
+        return 1;
+    }
+    vrl::AllocatorHooks hooks = vrl::DefaultAllocatorHooks();
+    hooks.allocate_string = CountedString;
+    const vrl::AllocatorHooks previous = vrl::SetAllocatorHooks(hooks);
+    BSTR text = nullptr;
+    const std::size_t news_before = vrl::bench::thread_allocations();
+    const long strings_before = g_strings;
+    for (int i = 0; i < calls && status == 0; ++i) {
+        vorel->SendMsg(mobile, message, &status, &text);
+    }
+    const double news = static_cast<double>(vrl::bench::thread_allocations() - news_before) / calls;
+    const double strings = static_cast<double>(g_strings - strings_before) / calls;
+    vrl::SetAllocatorHooks(previous);
+    vorel->EndCon();
+    std::printf("early-bound SendMsg to the simulator, %d calls, status %d\n"
+                "heap allocations per call: %.2f (operator new %.2f, strings %.2f)\n",
+                calls, status, news + strings, news, strings);
+    ::SysFreeString(text);
+    ::SysFreeString(ip);
+    ::SysFreeString(port_text);
+    ::SysFreeString(user);
+    ::SysFreeString(mobile);
+    ::SysFreeString(message);
+    return status == 0 ? 0 : 1;
 }
 
 int Fail(const char* what, HRESULT result) {
@@ -146,6 +206,10 @@ int main(int argc, char** argv) {
              [&] { vorel->GetIDsOfNames(IID_NULL, name, 1, 0, &cached); }, calls, batches);
         if (cached != 4 || looked_up != 4) {
             std::fprintf(stderr, "look-ups disagree: %ld %ld\n", static_cast<long>(cached), static_cast<long>(looked_up));
+            return 1;
+        }
+
+        if (SendAllocations(1000) != 0) {
             return 1;
         }
 
