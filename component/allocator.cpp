@@ -5,11 +5,11 @@
 namespace vrl {
 namespace {
 
-void* DefaultAllocate(std::size_t size) {
+void* DefaultAllocateMemory(std::size_t size) {
     return ::operator new(size);
 }
 
-void DefaultRelease(void* block) noexcept {
+void DefaultFreeMemory(void* block) noexcept {
     ::operator delete(block);
 }
 
@@ -17,21 +17,21 @@ BSTR DefaultAllocateString(UINT length) noexcept {
     return ::SysAllocStringLen(nullptr, length);
 }
 
-AllocatorHooks g_hooks{DefaultAllocate, DefaultRelease, DefaultAllocateString};
+AllocatorHooks g_hooks{DefaultAllocateMemory, DefaultFreeMemory, DefaultAllocateString};
 
 }  // namespace
 
-void* Allocate(std::size_t size) noexcept {
+void* AllocateMemory(std::size_t size) noexcept {
     try {
-        return g_hooks.allocate(size);
+        return g_hooks.allocate_memory(size);
     } catch (...) {
         return nullptr;
     }
 }
 
-void Release(void* block) noexcept {
+void FreeMemory(void* block) noexcept {
     if (block != nullptr) {
-        g_hooks.release(block);
+        g_hooks.free_memory(block);
     }
 }
 
@@ -46,7 +46,7 @@ AllocatorHooks SetAllocatorHooks(AllocatorHooks hooks) noexcept {
 }
 
 AllocatorHooks DefaultAllocatorHooks() noexcept {
-    return {DefaultAllocate, DefaultRelease, DefaultAllocateString};
+    return {DefaultAllocateMemory, DefaultFreeMemory, DefaultAllocateString};
 }
 
 }  // namespace vrl

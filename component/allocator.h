@@ -11,15 +11,15 @@ namespace vrl {
 
 struct AllocatorHooks {
     // May return null or throw; both count as failure.
-    void* (*allocate)(std::size_t size);
-    void (*release)(void* block) noexcept;
+    void* (*allocate_memory)(std::size_t size);
+    void (*free_memory)(void* block) noexcept;
     // A BSTR with room for length characters, or null.
     BSTR (*allocate_string)(UINT length) noexcept;
 };
 
 // Null when the memory cannot be had, whichever way the allocator says so.
-void* Allocate(std::size_t size) noexcept;
-void Release(void* block) noexcept;
+void* AllocateMemory(std::size_t size) noexcept;
+void FreeMemory(void* block) noexcept;
 BSTR AllocateString(UINT length) noexcept;
 
 // Installs new hooks and returns the previous ones (for tests).

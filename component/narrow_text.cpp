@@ -16,7 +16,7 @@ void NarrowText::Clear() noexcept {
     if (data_ != nullptr && kind_ == Kind::Secret) {
         gateway::secure_clear(data_, size_);
     }
-    Release(data_);
+    FreeMemory(data_);
     data_ = nullptr;
     size_ = 0;
 }
@@ -35,7 +35,7 @@ bool NarrowText::Assign(const wchar_t* wide) noexcept {
     if (bytes <= 0) {
         return true;
     }
-    auto* const data = static_cast<char*>(Allocate(static_cast<std::size_t>(bytes)));
+    auto* const data = static_cast<char*>(AllocateMemory(static_cast<std::size_t>(bytes)));
     if (data == nullptr) {
         return false;
     }

@@ -81,7 +81,7 @@ void TypeInfoHolder::BuildCache(ITypeInfo* type_info) noexcept {
     entry_count_ = attributes->cFuncs;
     if (entry_count_ != 0) {
         const auto count = static_cast<std::size_t>(entry_count_);
-        void* const memory = vrl::Allocate(count * sizeof(NameCacheEntry));
+        void* const memory = vrl::AllocateMemory(count * sizeof(NameCacheEntry));
         if (memory == nullptr) {
             entry_count_ = 0;
         } else {
@@ -171,7 +171,7 @@ void WINAPI TypeInfoHolder::Cleanup(DWORD_PTR holder) noexcept {
         for (LONG i = 0; i < self->entry_count_; ++i) {
             ::SysFreeString(self->cache_[i].name);
         }
-        vrl::Release(self->cache_);
+        vrl::FreeMemory(self->cache_);
         self->cache_ = nullptr;
     }
     self->entry_count_ = 0;

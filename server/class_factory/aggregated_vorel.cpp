@@ -58,7 +58,7 @@ void AggregatedVorel::Destroy() noexcept {
     inner_count_ = 1;
     this->~AggregatedVorel();
     UnlockModule();
-    vrl::Release(this);
+    vrl::FreeMemory(this);
 }
 
 }  // namespace vrl::server

@@ -75,11 +75,11 @@ HRESULT STDMETHODCALLTYPE ClassFactory::LockServer(BOOL fLock) {
 void ClassFactory::Destroy() noexcept {
     count_ = 1;
     this->~ClassFactory();
-    vrl::Release(this);
+    vrl::FreeMemory(this);
 }
 
 HRESULT WINAPI CreateClassFactory(void* instance_creator, REFIID riid, void** ppv) {
-    void* const memory = Allocate(sizeof(ClassFactory));
+    void* const memory = AllocateMemory(sizeof(ClassFactory));
     if (memory == nullptr) {
         return E_OUTOFMEMORY;
     }

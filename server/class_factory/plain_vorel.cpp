@@ -30,7 +30,7 @@ void PlainVorel::Destroy() noexcept {
     ref_count_ = 1;
     this->~PlainVorel();
     UnlockModule();
-    vrl::Release(this);
+    vrl::FreeMemory(this);
 }
 
 }  // namespace vrl::server

@@ -14,7 +14,7 @@ HRESULT WINAPI CreateVorel(void* outer, REFIID riid, void** ppv) {
 }
 
 HRESULT WINAPI CreatePlainVorel(void*, REFIID riid, void** ppv) {
-    void* const memory = Allocate(sizeof(PlainVorel));
+    void* const memory = AllocateMemory(sizeof(PlainVorel));
     if (memory == nullptr) {
         return E_OUTOFMEMORY;
     }
@@ -29,7 +29,7 @@ HRESULT WINAPI CreatePlainVorel(void*, REFIID riid, void** ppv) {
 }
 
 HRESULT WINAPI CreateAggregatedVorel(void* outer, REFIID riid, void** ppv) {
-    void* const memory = Allocate(sizeof(AggregatedVorel));
+    void* const memory = AllocateMemory(sizeof(AggregatedVorel));
     if (memory == nullptr) {
         return E_OUTOFMEMORY;
     }

@@ -37,14 +37,14 @@ HRESULT ModuleInit(ComponentModule* module, ObjectMapEntry* object_map, HINSTANC
     if (module == nullptr) {
         return E_INVALIDARG;
     }
-    module->object_map = object_map;
+    module->ObjectMap = object_map;
     module->ModuleLockCount = 0;
-    module->module_instance = instance;
-    module->resource_instance = instance;
-    module->type_library_instance = instance;
+    module->ModuleInstance = instance;
+    module->ResourceInstance = instance;
+    module->TypeLibraryInstance = instance;
     module->TypeInfoLock.Start();
     module->ClassObjectLock.Start();
-    module->term_callbacks = nullptr;
+    module->TermCallbacks = nullptr;
     if (object_map != nullptr && HasClassInit(*module)) {
         for (ObjectMapEntry* row = object_map; row->class_id != nullptr; row = NextObjectMapRow(*module, row)) {
             if (row->class_init != nullptr) {
@@ -59,8 +59,8 @@ HRESULT ModuleTerm(ComponentModule* module) noexcept {
     if (module == nullptr) {
         return E_INVALIDARG;
     }
-    if (module->object_map != nullptr) {
-        for (ObjectMapEntry* row = module->object_map; row->class_id != nullptr;
+    if (module->ObjectMap != nullptr) {
+        for (ObjectMapEntry* row = module->ObjectMap; row->class_id != nullptr;
              row = NextObjectMapRow(*module, row)) {
             if (row->class_object != nullptr) {
                 row->class_object->Release();
@@ -74,12 +74,12 @@ HRESULT ModuleTerm(ComponentModule* module) noexcept {
     module->TypeInfoLock.Stop();
     module->ClassObjectLock.Stop();
     // The locks are gone: a term routine must not take them.
-    TermCallbackNode* node = module->term_callbacks;
-    module->term_callbacks = nullptr;
+    TermCallbackNode* node = module->TermCallbacks;
+    module->TermCallbacks = nullptr;
     while (node != nullptr) {
         node->routine(node->argument);
         TermCallbackNode* const next = node->next;
-        vrl::Release(node);
+        vrl::FreeMemory(node);
         node = next;
     }
     return S_OK;
@@ -94,8 +94,8 @@ HRESULT ModuleGetClassObject(ComponentModule* module, REFCLSID rclsid, REFIID ri
     }
     *ppv = nullptr;
     HRESULT result = S_OK;
-    if (module->object_map != nullptr) {
-        for (ObjectMapEntry* row = module->object_map; row->class_id != nullptr;
+    if (module->ObjectMap != nullptr) {
+        for (ObjectMapEntry* row = module->ObjectMap; row->class_id != nullptr;
              row = NextObjectMapRow(*module, row)) {
             if (row->class_object_creator == nullptr || !SameId(rclsid, *row->class_id)) {
                 continue;
@@ -126,14 +126,14 @@ HRESULT AddTermCallback(ComponentModule* module, TermCallback routine, DWORD_PTR
     if (module == nullptr) {
         return E_INVALIDARG;
     }
-    void* const memory = vrl::Allocate(sizeof(TermCallbackNode));
+    void* const memory = vrl::AllocateMemory(sizeof(TermCallbackNode));
     if (memory == nullptr) {
         return E_OUTOFMEMORY;
     }
     auto* const node = new (memory) TermCallbackNode{routine, argument, nullptr};
     CriticalSectionScope hold(module->TypeInfoLock);
-    node->next = module->term_callbacks;
-    module->term_callbacks = node;
+    node->next = module->TermCallbacks;
+    module->TermCallbacks = node;
     return S_OK;
 }
 

@@ -23,12 +23,14 @@ struct TermCallbackNode {
 inline constexpr UINT kNineWordLayout = 132;
 inline constexpr UINT kSevenWordLayout = 100;
 
+// Every field is named in mixed case, like the record's lock count and locks that other parts of the
+// frame name.
 struct ComponentModule {
     UINT LayoutMarker;
-    HINSTANCE module_instance;
-    HINSTANCE resource_instance;
-    HINSTANCE type_library_instance;
-    ObjectMapEntry* object_map;
+    HINSTANCE ModuleInstance;
+    HINSTANCE ResourceInstance;
+    HINSTANCE TypeLibraryInstance;
+    ObjectMapEntry* ObjectMap;
     // Changed only by LockModule and UnlockModule, atomically. May go negative after an unmatched
     // LockServer(FALSE); the library can then not be unloaded until it is back at 0.
     volatile LONG ModuleLockCount;
@@ -36,7 +38,7 @@ struct ComponentModule {
     ModuleCriticalSection TypeInfoLock;
     // Guards the creation of cached class objects.
     ModuleCriticalSection ClassObjectLock;
-    TermCallbackNode* term_callbacks;
+    TermCallbackNode* TermCallbacks;
 };
 
 #if defined(_WIN32) && !defined(_WIN64)

@@ -10,7 +10,7 @@ namespace vrl::server {
 namespace {
 
 HRESULT WINAPI UpdateVorelRegistry(BOOL do_register) {
-    return regscript::RunRegistryScript(LibraryModule().module_instance, kVorelScriptResource,
+    return regscript::RunRegistryScript(LibraryModule().ModuleInstance, kVorelScriptResource,
                                         do_register != FALSE, nullptr);
 }
 

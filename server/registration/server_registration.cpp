@@ -24,7 +24,7 @@ const ComponentCategoryEntry* CategoriesOf(const ComponentModule& module,
 }  // namespace
 
 HRESULT RegisterServer(const ComponentModule& module) noexcept {
-    for (ObjectMapEntry* row = module.object_map; row != nullptr && row->class_id != nullptr;
+    for (ObjectMapEntry* row = module.ObjectMap; row != nullptr && row->class_id != nullptr;
          row = NextObjectMapRow(module, row)) {
         if (!TakesPart(*row)) {
             continue;
@@ -38,11 +38,11 @@ HRESULT RegisterServer(const ComponentModule& module) noexcept {
             return hr;
         }
     }
-    return RegisterModuleTypeLib(module.type_library_instance);
+    return RegisterModuleTypeLib(module.TypeLibraryInstance);
 }
 
 HRESULT UnregisterServer(const ComponentModule& module) noexcept {
-    for (ObjectMapEntry* row = module.object_map; row != nullptr && row->class_id != nullptr;
+    for (ObjectMapEntry* row = module.ObjectMap; row != nullptr && row->class_id != nullptr;
          row = NextObjectMapRow(module, row)) {
         if (!TakesPart(*row)) {
             continue;
@@ -50,7 +50,7 @@ HRESULT UnregisterServer(const ComponentModule& module) noexcept {
         static_cast<void>(row->update_registry(FALSE));
         static_cast<void>(UpdateClassCategories(*row->class_id, CategoriesOf(module, *row), false));
     }
-    static_cast<void>(UnregisterModuleTypeLib(module.type_library_instance));
+    static_cast<void>(UnregisterModuleTypeLib(module.TypeLibraryInstance));
     return S_OK;
 }
 

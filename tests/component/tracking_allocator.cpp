@@ -7,7 +7,7 @@ namespace vrl::test {
 TrackingAllocator* TrackingAllocator::current_ = nullptr;
 
 TrackingAllocator::TrackingAllocator()
-    : previous_(SetAllocatorHooks({&TrackingAllocator::Allocate, &TrackingAllocator::Release,
+    : previous_(SetAllocatorHooks({&TrackingAllocator::AllocateMemory, &TrackingAllocator::FreeMemory,
                                    &TrackingAllocator::AllocateString})) {
     current_ = this;
 }
@@ -31,8 +31,8 @@ void TrackingAllocator::Reset() {
     fail_strings_from_ = 0;
 }
 
-bool TrackingAllocator::ReleasedHolding(const std::string& text) const {
-    for (const std::string& block : released_) {
+bool TrackingAllocator::FreedHolding(const std::string& text) const {
+    for (const std::string& block : freed_) {
         if (block.find(text) != std::string::npos) {
             return true;
         }
@@ -40,7 +40,7 @@ bool TrackingAllocator::ReleasedHolding(const std::string& text) const {
     return false;
 }
 
-void* TrackingAllocator::Allocate(std::size_t size) {
+void* TrackingAllocator::AllocateMemory(std::size_t size) {
     TrackingAllocator& self = *current_;
     ++self.allocations_;
     if (self.fail_from_ != 0 && self.allocations_ >= self.fail_from_) {
@@ -54,11 +54,11 @@ void* TrackingAllocator::Allocate(std::size_t size) {
     return block;
 }
 
-void TrackingAllocator::Release(void* block) noexcept {
+void TrackingAllocator::FreeMemory(void* block) noexcept {
     TrackingAllocator& self = *current_;
     const auto found = self.blocks_.find(block);
     if (found != self.blocks_.end()) {
-        self.released_.emplace_back(static_cast<const char*>(block), found->second);
+        self.freed_.emplace_back(static_cast<const char*>(block), found->second);
         self.blocks_.erase(found);
     }
     ::operator delete(block);

@@ -30,18 +30,18 @@ public:
     std::size_t LiveBlocks() const { return blocks_.size(); }
     int Allocations() const { return allocations_; }
     int StringAllocations() const { return string_allocations_; }
-    // Whether a block was released while it still held this text.
-    bool ReleasedHolding(const std::string& text) const;
+    // Whether a block was freed while it still held this text.
+    bool FreedHolding(const std::string& text) const;
 
 private:
-    static void* Allocate(std::size_t size);
-    static void Release(void* block) noexcept;
+    static void* AllocateMemory(std::size_t size);
+    static void FreeMemory(void* block) noexcept;
     static BSTR AllocateString(UINT length) noexcept;
 
     static TrackingAllocator* current_;
     AllocatorHooks previous_;
     std::map<void*, std::size_t> blocks_;
-    std::vector<std::string> released_;
+    std::vector<std::string> freed_;
     int allocations_ = 0;
     int string_allocations_ = 0;
     int fail_from_ = 0;

@@ -166,10 +166,10 @@ TEST_F(VorelTest, CredentialsAreWipedBeforeTheirMemoryIsFreed) {
     EXPECT_EQ(Start(L"user-secret-17", L"pass-secret-42"), sim::kStatusBadLogin);
     EXPECT_EQ(allocator.LiveBlocks(), 0u);
     EXPECT_GE(allocator.Allocations(), 4);
-    EXPECT_FALSE(allocator.ReleasedHolding("user-secret-17"));
-    EXPECT_FALSE(allocator.ReleasedHolding("pass-secret-42"));
+    EXPECT_FALSE(allocator.FreedHolding("user-secret-17"));
+    EXPECT_FALSE(allocator.FreedHolding("pass-secret-42"));
     // The other arguments are not secret and are left as they were.
-    EXPECT_TRUE(allocator.ReleasedHolding("127.0.0.1"));
+    EXPECT_TRUE(allocator.FreedHolding("127.0.0.1"));
 }
 
 #if defined(__i386__)

@@ -28,7 +28,7 @@ inline void UnregisterLibrary() {
 // The entries of the library's term-callback list that clean up the holder.
 inline int HolderCleanups() {
     int count = 0;
-    for (const server::TermCallbackNode* node = server::LibraryModule().term_callbacks; node != nullptr;
+    for (const server::TermCallbackNode* node = server::LibraryModule().TermCallbacks; node != nullptr;
          node = node->next) {
         if (node->routine == component::TypeInfoHolder::Cleanup &&
             node->argument == reinterpret_cast<DWORD_PTR>(&component::VorelTypeInfo())) {

@@ -40,7 +40,7 @@ protected:
 
 TEST_F(LibraryMap, TheMapHoldsTheVorelRowThenTheEndRow) {
     EXPECT_EQ(LibraryModule().LayoutMarker, kNineWordLayout);
-    EXPECT_EQ(LibraryModule().object_map, LibraryObjectMap());
+    EXPECT_EQ(LibraryModule().ObjectMap, LibraryObjectMap());
     const ObjectMapEntry& row = VorelRow();
     EXPECT_EQ(row.class_id, &CLSID_Vorel);
     EXPECT_NE(row.update_registry, nullptr);

@@ -104,12 +104,12 @@ TEST_F(ModuleRecord, InitStoresTheHandlesAndStartsEveryRowInMapOrder) {
     module_.ModuleLockCount = 7;
     const HINSTANCE instance = ::GetModuleHandleW(nullptr);
     ASSERT_EQ(ModuleInit(&module_, map_, instance), S_OK);
-    EXPECT_EQ(module_.module_instance, instance);
-    EXPECT_EQ(module_.resource_instance, instance);
-    EXPECT_EQ(module_.type_library_instance, instance);
-    EXPECT_EQ(module_.object_map, map_);
+    EXPECT_EQ(module_.ModuleInstance, instance);
+    EXPECT_EQ(module_.ResourceInstance, instance);
+    EXPECT_EQ(module_.TypeLibraryInstance, instance);
+    EXPECT_EQ(module_.ObjectMap, map_);
     EXPECT_EQ(module_.ModuleLockCount, 0);
-    EXPECT_EQ(module_.term_callbacks, nullptr);
+    EXPECT_EQ(module_.TermCallbacks, nullptr);
     EXPECT_EQ(g_trace, "+1+2");
     ASSERT_EQ(ModuleTerm(&module_), S_OK);
     EXPECT_EQ(g_trace, "+1+2-1-2");
@@ -123,7 +123,7 @@ TEST_F(ModuleRecord, TermCallbacksRunLastAddedFirstDuplicatesIncluded) {
     }
     ASSERT_EQ(ModuleTerm(&module_), S_OK);
     EXPECT_EQ(g_trace, "BABA");
-    EXPECT_EQ(module_.term_callbacks, nullptr);
+    EXPECT_EQ(module_.TermCallbacks, nullptr);
 }
 
 TEST_F(ModuleRecord, TermCallbackNodesAreFreedAndAFailedAllocationAddsNothing) {

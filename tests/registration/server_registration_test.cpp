@@ -102,9 +102,9 @@ protected:
         g_categories_asked = false;
         Clean();
         module_.LayoutMarker = server::kNineWordLayout;
-        module_.module_instance = dll_;
-        module_.resource_instance = dll_;
-        module_.type_library_instance = dll_;
+        module_.ModuleInstance = dll_;
+        module_.ResourceInstance = dll_;
+        module_.TypeLibraryInstance = dll_;
     }
     void TearDown() override {
         Clean();
@@ -128,7 +128,7 @@ protected:
 TEST_F(ServerRegistration, RegistersEveryRowThenTheTypeLibrary) {
     ObjectMapEntry map[] = {Row(&kClassA, UpdateA), Row(&kClassD, UpdateDescribed, SomeDescription),
                             Row(&kClassB, UpdateB), Row(nullptr, nullptr, nullptr, nullptr)};
-    module_.object_map = map;
+    module_.ObjectMap = map;
     EXPECT_EQ(server::RegisterServer(module_), S_OK);
     // The described row is left to whoever describes it.
     EXPECT_EQ(g_calls, (std::vector<std::string>{"A+", "B+"}));
@@ -150,7 +150,7 @@ TEST_F(ServerRegistration, RegistersEveryRowThenTheTypeLibrary) {
 TEST_F(ServerRegistration, AFailingRowStopsRegistrationButNotUnregistration) {
     ObjectMapEntry map[] = {Row(&kClassA, UpdateA), Row(&kClassB, UpdateB), Row(&kClassC, UpdateC),
                             Row(nullptr, nullptr, nullptr, nullptr)};
-    module_.object_map = map;
+    module_.ObjectMap = map;
     g_failure_of_b = DISP_E_EXCEPTION;
     EXPECT_EQ(server::RegisterServer(module_), DISP_E_EXCEPTION);
     EXPECT_EQ(g_calls, (std::vector<std::string>{"A+", "B+"}));
@@ -169,7 +169,7 @@ TEST_F(ServerRegistration, AFailingRowStopsRegistrationButNotUnregistration) {
 
 TEST_F(ServerRegistration, AnEmptyMapRegistersOnlyTheTypeLibrary) {
     ObjectMapEntry map[] = {Row(nullptr, nullptr, nullptr, nullptr)};
-    module_.object_map = map;
+    module_.ObjectMap = map;
     EXPECT_EQ(server::RegisterServer(module_), S_OK);
     EXPECT_TRUE(ClassesKeyExists(PlatformKey()));
     EXPECT_EQ(server::UnregisterServer(module_), S_OK);
@@ -179,7 +179,7 @@ TEST_F(ServerRegistration, AnEmptyMapRegistersOnlyTheTypeLibrary) {
 TEST_F(ServerRegistration, ARowWithoutARegistrationRoutineIsPassedOver) {
     ObjectMapEntry map[] = {Row(&kClassC, nullptr, NoDescription, CategoriesOfC), Row(&kClassA, UpdateA),
                             Row(nullptr, nullptr, nullptr, nullptr)};
-    module_.object_map = map;
+    module_.ObjectMap = map;
     EXPECT_EQ(server::RegisterServer(module_), S_OK);
     EXPECT_FALSE(ClassesKeyExists(L"CLSID\\" + BracedGuid(kClassC)));
     EXPECT_EQ(server::UnregisterServer(module_), S_OK);
@@ -189,7 +189,7 @@ TEST_F(ServerRegistration, ARowWithoutARegistrationRoutineIsPassedOver) {
 TEST_F(ServerRegistration, ComponentCategoriesOfARowAreRegisteredAndRemoved) {
     ObjectMapEntry map[] = {Row(&kClassC, UpdateC, NoDescription, CategoriesOfC),
                             Row(nullptr, nullptr, nullptr, nullptr)};
-    module_.object_map = map;
+    module_.ObjectMap = map;
     const std::wstring key = L"CLSID\\" + BracedGuid(kClassC);
     ASSERT_EQ(server::RegisterServer(module_), S_OK);
     EXPECT_TRUE(ClassesKeyExists(key + L"\\Implemented Categories\\" + BracedGuid(kImplemented)));
@@ -208,7 +208,7 @@ TEST_F(ServerRegistration, SevenWordRowsAreSteppedByWordsAndHaveNoCategories) {
     std::memcpy(&words[0], &a, 7 * sizeof(void*));
     std::memcpy(&words[7], &b, 7 * sizeof(void*));
     module_.LayoutMarker = server::kSevenWordLayout;
-    module_.object_map = reinterpret_cast<ObjectMapEntry*>(words);
+    module_.ObjectMap = reinterpret_cast<ObjectMapEntry*>(words);
     EXPECT_EQ(server::RegisterServer(module_), S_OK);
     EXPECT_EQ(g_calls, (std::vector<std::string>{"A+", "B+"}));
     EXPECT_FALSE(g_categories_asked);
