@@ -1,7 +1,5 @@
 #include "aggregated_vorel.h"
 
-#include <cstring>
-
 #include "allocator.h"
 #include "component_module.h"
 #include "vorel_interface_table.h"
@@ -14,6 +12,9 @@ static_assert(sizeof(ContainedVorel) == 2 * sizeof(void*) + sizeof(gateway::Gate
 static_assert(sizeof(AggregatedVorel) == 2 * sizeof(void*) + sizeof(ContainedVorel));
 
 HRESULT STDMETHODCALLTYPE ContainedVorel::QueryInterface(REFIID riid, void** ppv) {
+    if (ppv == nullptr) {
+        return E_POINTER;
+    }
     const HRESULT result = outer_->QueryInterface(riid, ppv);
     const auto* const identity = reinterpret_cast<const unsigned char*>(this) + VorelInterfaceTable[0].value;
     if (FAILED(result) && identity != reinterpret_cast<const unsigned char*>(outer_)) {
@@ -31,7 +32,7 @@ ULONG STDMETHODCALLTYPE ContainedVorel::Release() {
 }
 
 HRESULT STDMETHODCALLTYPE AggregatedVorel::QueryInterface(REFIID riid, void** ppv) {
-    if (std::memcmp(&riid, &IID_IUnknown, sizeof(IID)) == 0) {
+    if (SameId(riid, IID_IUnknown)) {
         if (ppv == nullptr) {
             return E_POINTER;
         }
@@ -57,8 +58,9 @@ ULONG STDMETHODCALLTYPE AggregatedVorel::Release() {
 void AggregatedVorel::Destroy() noexcept {
     inner_count_ = 1;
     this->~AggregatedVorel();
-    UnlockModule();
+    // The memory goes first: once the module is unlocked, the library may be unloaded at any time.
     vrl::FreeMemory(this);
+    UnlockModule();
 }
 
 }  // namespace vrl::server

@@ -1,6 +1,5 @@
 #include "class_factory.h"
 
-#include <cstring>
 #include <new>
 
 #include "allocator.h"
@@ -14,10 +13,6 @@ const InterfaceTableRow kClassFactoryTable[] = {
     OffsetRow(IID_IClassFactory, 0),
     EndRow,
 };
-
-bool IsUnknown(REFIID riid) noexcept {
-    return std::memcmp(&riid, &IID_IUnknown, sizeof(IID)) == 0;
-}
 
 }  // namespace
 
@@ -57,7 +52,7 @@ HRESULT STDMETHODCALLTYPE ClassFactory::CreateInstance(IUnknown* pUnkOuter, REFI
         return E_POINTER;
     }
     *ppvObject = nullptr;
-    if (pUnkOuter != nullptr && !IsUnknown(riid)) {
+    if (pUnkOuter != nullptr && !SameId(riid, IID_IUnknown)) {
         return CLASS_E_NOAGGREGATION;
     }
     return instance_creator_(pUnkOuter, riid, ppvObject);
@@ -79,6 +74,10 @@ void ClassFactory::Destroy() noexcept {
 }
 
 HRESULT WINAPI CreateClassFactory(void* instance_creator, REFIID riid, void** ppv) {
+    if (ppv == nullptr) {
+        return E_POINTER;
+    }
+    *ppv = nullptr;
     void* const memory = AllocateMemory(sizeof(ClassFactory));
     if (memory == nullptr) {
         return E_OUTOFMEMORY;

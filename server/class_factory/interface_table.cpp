@@ -1,13 +1,7 @@
 #include "interface_table.h"
 
-#include <cstring>
-
 namespace vrl::server {
 namespace {
-
-bool SameId(const IID& a, const IID& b) noexcept {
-    return std::memcmp(&a, &b, sizeof(IID)) == 0;
-}
 
 void HandOut(void* object, std::uintptr_t offset, void** ppv) noexcept {
     auto* const unknown = reinterpret_cast<IUnknown*>(static_cast<unsigned char*>(object) + offset);
@@ -38,7 +32,12 @@ HRESULT TableQueryInterface(void* object, const InterfaceTableRow* table, REFIID
         }
         const auto routine = reinterpret_cast<InterfaceRoutine>(row->routine);
         const HRESULT result = routine(object, riid, ppv, row->value);
-        if (result == S_OK || (FAILED(result) && !blind)) {
+        if (result == S_OK) {
+            return result;
+        }
+        if (FAILED(result) && !blind) {
+            // Whatever the routine left there is not an interface.
+            *ppv = nullptr;
             return result;
         }
     }

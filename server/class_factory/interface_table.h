@@ -8,6 +8,7 @@
 // interface pointer inside the object), anything else is an InterfaceRoutine called with the value.
 
 #include <cstdint>
+#include <cstring>
 
 #include "vrl_platform.h"
 
@@ -34,6 +35,11 @@ inline InterfaceTableRow RoutineRow(const IID* iid, InterfaceRoutine routine, st
 }
 
 inline constexpr InterfaceTableRow EndRow{nullptr, 0, 0};
+
+// Interface ids are equal when all 16 bytes are.
+inline bool SameId(const IID& a, const IID& b) noexcept {
+    return std::memcmp(&a, &b, sizeof(IID)) == 0;
+}
 
 HRESULT TableQueryInterface(void* object, const InterfaceTableRow* table, REFIID riid, void** ppv) noexcept;
 

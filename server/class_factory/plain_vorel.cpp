@@ -29,8 +29,9 @@ void PlainVorel::Destroy() noexcept {
     // A reference taken and dropped while the object goes must not start its destruction again.
     ref_count_ = 1;
     this->~PlainVorel();
-    UnlockModule();
+    // The memory goes first: once the module is unlocked, the library may be unloaded at any time.
     vrl::FreeMemory(this);
+    UnlockModule();
 }
 
 }  // namespace vrl::server

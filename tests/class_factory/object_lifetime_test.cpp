@@ -2,7 +2,10 @@
 // interface identity, aggregation into a test outer object, and allocation failure in every creator.
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "VRLCOM.h"
+#include "allocator.h"
 #include "aggregated_vorel.h"
 #include "class_factory.h"
 #include "com_ptr.h"
@@ -213,15 +216,66 @@ TEST_F(ObjectLifetime, DelegatingQueryFallsBackToTheTableWhenTheOuterRefuses) {
     EXPECT_EQ(outer.inner->Release(), 0u);
 }
 
-TEST_F(ObjectLifetime, AggregatedCreationForAnotherInterfaceIsUndone) {
+// Only the outer object may hold an aggregate, through its inner IUnknown: the creators refuse any
+// other interface themselves, before anything is made, so no caller can make an aggregate that no
+// one owns.
+TEST_F(ObjectLifetime, AggregatedCreationForAnotherInterfaceIsRefusedByTheCreators) {
     TestOuter outer;
     const LONG held = LockCount();
-    void* out = &out;
-    EXPECT_EQ(CreateAggregatedVorel(&outer, kOtherId, &out), E_NOINTERFACE);
-    EXPECT_EQ(out, nullptr);
+    const int before = allocator_.Allocations();
+    for (const IID* riid : {&IID_IVorel, &IID_IDispatch, &kOtherId}) {
+        void* out = &out;
+        EXPECT_EQ(CreateAggregatedVorel(&outer, *riid, &out), CLASS_E_NOAGGREGATION);
+        EXPECT_EQ(out, nullptr);
+        out = &out;
+        EXPECT_EQ(CreateVorel(&outer, *riid, &out), CLASS_E_NOAGGREGATION);
+        EXPECT_EQ(out, nullptr);
+    }
+    EXPECT_EQ(CreateVorel(&outer, IID_IUnknown, nullptr), E_POINTER);
+    EXPECT_EQ(CreateVorel(nullptr, IID_IVorel, nullptr), E_POINTER);
+    EXPECT_EQ(CreateClassFactory(reinterpret_cast<void*>(&CreateVorel), IID_IUnknown, nullptr), E_POINTER);
+    EXPECT_EQ(allocator_.Allocations(), before);
     EXPECT_EQ(LockCount(), held);
-    EXPECT_EQ(allocator_.LiveBlocks(), 1u);
     EXPECT_EQ(outer.refs, 1);
+    EXPECT_EQ(outer.queries, 0);
+}
+
+TEST_F(ObjectLifetime, DelegatingQueryWithoutAnOutPointerAsksNoOne) {
+    TestOuter outer;
+    ASSERT_EQ(CreateVorel(&outer, IID_IUnknown, reinterpret_cast<void**>(&outer.inner)), S_OK);
+    auto* const aggregate = static_cast<AggregatedVorel*>(outer.inner);
+    EXPECT_EQ(aggregate->Contained().QueryInterface(IID_IVorel, nullptr), E_POINTER);
+    EXPECT_EQ(aggregate->Contained().QueryInterface(IID_IUnknown, nullptr), E_POINTER);
+    EXPECT_EQ(outer.queries, 0);
+    EXPECT_EQ(outer.refs, 1);
+    EXPECT_EQ(outer.inner->Release(), 0u);
+}
+
+// The library may be unloaded as soon as the module's lock count reaches 0: by then the object's
+// memory must be gone, or an unload could pull the code from under the free.
+std::vector<LONG> g_locks_at_free;
+
+void FreeRecordingLock(void* block) noexcept {
+    g_locks_at_free.push_back(LockCount());
+    ::operator delete(block);
+}
+
+TEST_F(ObjectLifetime, AnObjectFreesItsMemoryBeforeItUnlocksTheModule) {
+    AllocatorHooks hooks = DefaultAllocatorHooks();
+    hooks.free_memory = FreeRecordingLock;
+    const AllocatorHooks previous = SetAllocatorHooks(hooks);
+    g_locks_at_free.clear();
+    const LONG held = LockCount();
+    IVorel* plain = nullptr;
+    ASSERT_EQ(CreateVorel(nullptr, IID_IVorel, reinterpret_cast<void**>(&plain)), S_OK);
+    TestOuter outer;
+    ASSERT_EQ(CreateVorel(&outer, IID_IUnknown, reinterpret_cast<void**>(&outer.inner)), S_OK);
+    EXPECT_EQ(LockCount(), held + 2);
+    EXPECT_EQ(plain->Release(), 0u);
+    EXPECT_EQ(outer.inner->Release(), 0u);
+    SetAllocatorHooks(previous);
+    EXPECT_EQ(g_locks_at_free, (std::vector<LONG>{held + 2, held + 1}));
+    EXPECT_EQ(LockCount(), held);
 }
 
 TEST_F(ObjectLifetime, FactoryForAnInterfaceItLacksIsDestroyedAgain) {
@@ -241,11 +295,20 @@ TEST_F(ObjectLifetime, AllocationFailureInEveryCreator) {
         SCOPED_TRACE(how == TrackingAllocator::Failure::Null ? "null result" : "exception");
         allocator_.FailFrom(1, how);
         TestOuter outer;
-        void* out = nullptr;
+        // Each creator leaves the out pointer null, whatever it held.
+        void* out = &out;
         EXPECT_EQ(CreateClassFactory(reinterpret_cast<void*>(&CreateVorel), IID_IUnknown, &out), E_OUTOFMEMORY);
+        EXPECT_EQ(out, nullptr);
+        out = &out;
         EXPECT_EQ(CreatePlainVorel(nullptr, IID_IVorel, &out), E_OUTOFMEMORY);
+        EXPECT_EQ(out, nullptr);
+        out = &out;
         EXPECT_EQ(CreateAggregatedVorel(&outer, IID_IUnknown, &out), E_OUTOFMEMORY);
+        EXPECT_EQ(out, nullptr);
+        out = &out;
         EXPECT_EQ(CreateVorel(nullptr, IID_IVorel, &out), E_OUTOFMEMORY);
+        EXPECT_EQ(out, nullptr);
+        out = &out;
         EXPECT_EQ(CreateVorel(&outer, IID_IUnknown, &out), E_OUTOFMEMORY);
         EXPECT_EQ(out, nullptr);
         out = &out;

@@ -94,8 +94,10 @@ TEST_F(TableQueryInterfaceTest, RoutineRowGetsItsValueAndDecides) {
     EXPECT_EQ(g_log.value, 77u);
 
     // A failure of a named row is the answer: the later row for the same id is not reached.
+    // The routine wrote its junk to the out pointer, which is null again.
     g_answer = E_ACCESSDENIED;
     EXPECT_EQ(TableQueryInterface(&object_, table, kRoutineId, &out_), E_ACCESSDENIED);
+    EXPECT_EQ(out_, nullptr);
     EXPECT_EQ(object_.second.refs, 0);
 
     // A success other than S_OK goes on to the next row.

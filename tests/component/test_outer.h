@@ -1,7 +1,7 @@
 #pragma once
 // An outer object that aggregates a Vorel: it keeps the inner IUnknown and hands out IVorel
 // (and, unless it refuses it, IDispatch) from the inner object. It lives on the stack and only
-// counts its references.
+// counts its references and the questions it is asked.
 
 #include <cstring>
 
@@ -16,6 +16,7 @@ public:
     explicit TestOuter(bool refuse_dispatch = false) : refuse_dispatch_(refuse_dispatch) {}
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+        ++queries;
         if (ppv == nullptr) {
             return E_POINTER;
         }
@@ -35,6 +36,7 @@ public:
 
     IUnknown* inner = nullptr;
     int refs = 1;
+    int queries = 0;  // calls of QueryInterface
 
 private:
     static bool Same(REFIID a, REFIID b) { return std::memcmp(&a, &b, sizeof(IID)) == 0; }

@@ -32,7 +32,8 @@ void WINAPI SecondInit(BOOL starting) {
     g_trace += starting ? "+2" : "-2";
 }
 
-// A class object that counts its references and its destruction.
+// A class object that counts its references and its destruction; threads share it, so the counts
+// are atomic.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
 class CountedObject final : public IUnknown {
@@ -48,13 +49,14 @@ public:
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++refs); }
     ULONG STDMETHODCALLTYPE Release() override {
-        if (--refs == 0) {
+        const int count = --refs;
+        if (count == 0) {
             ++destroyed;
         }
-        return static_cast<ULONG>(refs);
+        return static_cast<ULONG>(count);
     }
-    int refs = 0;
-    int destroyed = 0;
+    std::atomic<int> refs{0};
+    std::atomic<int> destroyed{0};
 };
 #pragma GCC diagnostic pop
 
@@ -156,7 +158,7 @@ TEST_F(ModuleRecord, SevenWordRowsAreSteppedBySevenWordsWithoutClassInit) {
     object->Release();
     ASSERT_EQ(ModuleTerm(&module_), S_OK);
     EXPECT_EQ(words[7 + 4], nullptr);
-    EXPECT_EQ(g_object.destroyed, 1);
+    EXPECT_EQ(g_object.destroyed.load(), 1);
     EXPECT_EQ(g_trace, "");
 }
 
@@ -169,12 +171,12 @@ TEST_F(ModuleRecord, ClassObjectIsCreatedOnceCachedAndReleasedAtTerm) {
     EXPECT_EQ(first, &g_object);
     EXPECT_EQ(second, &g_object);
     EXPECT_EQ(g_creations, 1);
-    EXPECT_EQ(g_object.refs, 3);
+    EXPECT_EQ(g_object.refs.load(), 3);
     first->Release();
     second->Release();
-    EXPECT_EQ(g_object.destroyed, 0);
+    EXPECT_EQ(g_object.destroyed.load(), 0);
     ASSERT_EQ(ModuleTerm(&module_), S_OK);
-    EXPECT_EQ(g_object.destroyed, 1);
+    EXPECT_EQ(g_object.destroyed.load(), 1);
     EXPECT_EQ(map_[0].class_object, nullptr);
 }
 
@@ -230,7 +232,7 @@ TEST_F(ModuleRecord, ThreadsAskingAtOnceShareOneClassObject) {
         EXPECT_EQ(got[i], &g_object);
         got[i]->Release();
     }
-    EXPECT_EQ(g_object.refs, 1);
+    EXPECT_EQ(g_object.refs.load(), 1);
     ASSERT_EQ(ModuleTerm(&module_), S_OK);
 }
 
