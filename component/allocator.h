@@ -1,7 +1,8 @@
 #pragma once
-// The one allocator of the component and its frame. Objects, narrow argument copies and reserved
-// result strings come from here, so that a test can make any of these allocations fail, either by
-// a null result or by an exception, and check that the failure ends in E_OUTOFMEMORY.
+// The one allocator of the component and its frame. Objects, the name cache, term-callback nodes,
+// long server addresses and result strings come from here, so that a test can make any of these
+// allocations fail, either by a null result or by an exception, and check that the failure ends in
+// E_OUTOFMEMORY.
 
 #include <cstddef>
 

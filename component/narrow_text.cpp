@@ -1,10 +1,10 @@
 #include "narrow_text.h"
 
 #include <climits>
+#include <cstring>
 #include <cwchar>
 
 #include "allocator.h"
-#include "gateway_frame.h"
 
 namespace vrl::component {
 
@@ -13,11 +13,13 @@ NarrowText::~NarrowText() {
 }
 
 void NarrowText::Clear() noexcept {
-    if (data_ != nullptr && kind_ == Kind::Secret) {
-        gateway::secure_clear(data_, size_);
+    if (kind_ == Kind::SecretField && data_ == buffer_) {
+        // All of it: a conversion that did not fit may have written past the text it left.
+        gateway::secure_clear(buffer_, sizeof buffer_);
     }
-    FreeMemory(data_);
-    data_ = nullptr;
+    FreeMemory(heap_);
+    heap_ = nullptr;
+    data_ = "";
     size_ = 0;
 }
 
@@ -27,21 +29,38 @@ bool NarrowText::Assign(const wchar_t* wide) noexcept {
     if (length == 0) {
         return true;
     }
-    if (length > static_cast<std::size_t>(INT_MAX)) {
-        return false;
+    int bytes = 0;
+    if (length <= static_cast<std::size_t>(INT_MAX)) {
+        const int wide_length = static_cast<int>(length);
+        data_ = buffer_;
+        bytes = ::WideCharToMultiByte(CP_ACP, 0, wide, wide_length, buffer_, static_cast<int>(kCapacity), nullptr,
+                                      nullptr);
+        if (bytes > 0) {
+            size_ = static_cast<std::size_t>(bytes);
+            return true;
+        }
+        bytes = ::WideCharToMultiByte(CP_ACP, 0, wide, wide_length, nullptr, 0, nullptr, nullptr);
+        if (bytes <= 0) {
+            // Nothing the code page can express: the empty text, as the conversion gives it.
+            return true;
+        }
     }
-    const int wide_length = static_cast<int>(length);
-    const int bytes = ::WideCharToMultiByte(CP_ACP, 0, wide, wide_length, nullptr, 0, nullptr, nullptr);
-    if (bytes <= 0) {
+    if (kind_ != Kind::Address) {
+        std::memset(buffer_, 0, sizeof buffer_);
+        size_ = sizeof buffer_;
         return true;
     }
-    auto* const data = static_cast<char*>(AllocateMemory(static_cast<std::size_t>(bytes)));
-    if (data == nullptr) {
+    data_ = "";
+    if (bytes <= 0) {
         return false;
     }
-    data_ = data;
+    heap_ = static_cast<char*>(AllocateMemory(static_cast<std::size_t>(bytes)));
+    if (heap_ == nullptr) {
+        return false;
+    }
+    data_ = heap_;
     size_ = static_cast<std::size_t>(
-        ::WideCharToMultiByte(CP_ACP, 0, wide, wide_length, data_, bytes, nullptr, nullptr));
+        ::WideCharToMultiByte(CP_ACP, 0, wide, static_cast<int>(length), heap_, bytes, nullptr, nullptr));
     return true;
 }
 

@@ -1,7 +1,7 @@
 #pragma once
-// The text that SendMsg, SendMsg_Order and QueryMsg hand back through pBVal. Its string is reserved
-// before anything is sent, so that once the gateway has the request, storing its answer cannot fail
-// for want of memory.
+// The text that SendMsg, SendMsg_Order and QueryMsg hand back through pBVal. The caller's string is
+// allocated once, at the longest length a text can have, before anything is sent: once the gateway
+// has the request, storing its answer needs no memory, and the call allocates nothing else.
 
 #include <string_view>
 
@@ -20,11 +20,12 @@ public:
     ResultText& operator=(const ResultText&) = delete;
     ~ResultText();
 
-    // False when the string cannot be reserved.
+    // False when the string cannot be allocated.
     [[nodiscard]] bool Reserve() noexcept;
 
-    // Converts the narrow text from the ANSI code page and stores it in *target, releasing the
-    // string that *target held (SysReAllocStringLen semantics). Needs a successful Reserve().
+    // Converts the narrow text from the ANSI code page into the reserved string, shortened to the
+    // text's length, and stores it in *target, releasing the string that *target held
+    // (SysReAllocStringLen semantics). Needs a successful Reserve().
     void Store(std::string_view narrow, BSTR* target) noexcept;
 
 private:

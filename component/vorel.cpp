@@ -25,10 +25,10 @@ HRESULT STDMETHODCALLTYPE Vorel::StartCon(BSTR ServerIP, BSTR ServerPort, BSTR U
     if (pVal == nullptr) {
         return E_POINTER;
     }
-    NarrowText server_ip;
-    NarrowText server_port;
-    NarrowText user_id(NarrowText::Kind::Secret);
-    NarrowText passwd(NarrowText::Kind::Secret);
+    NarrowText server_ip(NarrowText::Kind::Address);
+    NarrowText server_port(NarrowText::Kind::Address);
+    NarrowText user_id(NarrowText::Kind::SecretField);
+    NarrowText passwd(NarrowText::Kind::SecretField);
     if (!server_ip.Assign(ServerIP) || !server_port.Assign(ServerPort) || !user_id.Assign(UserID) ||
         !passwd.Assign(Passwd)) {
         return E_OUTOFMEMORY;

@@ -35,7 +35,8 @@ public:
 
     // IVorel. Every method answers S_OK and reports the outcome through pVal and pBVal, except
     // for a null pVal or pBVal (E_POINTER) and for memory that cannot be had (E_OUTOFMEMORY);
-    // both are refused before anything is converted or sent.
+    // both are refused before anything is sent. The one allocation of a call is the caller's
+    // result string (and the copy of a server address over 255 bytes).
     HRESULT STDMETHODCALLTYPE StartCon(BSTR ServerIP, BSTR ServerPort, BSTR UserID, BSTR Passwd,
                                        int* pVal) override;
     HRESULT STDMETHODCALLTYPE SendMsg(BSTR MobileNum, BSTR Message, int* pVal, BSTR* pBVal) override;

@@ -1,6 +1,7 @@
 // Narrow text in a double-byte code page. The program runs with the host's ANSI code page set to
 // 950 (Traditional Chinese, Big5): message lengths are byte counts of the Big5 text, the bytes on
-// the wire are Big5, and a Big5 text from the gateway comes back as the right wide string.
+// the wire are Big5, a Big5 text from the gateway comes back as the right wide string, and a narrow
+// copy never splits a character.
 #include <winsock2.h>
 
 #include <gtest/gtest.h>
@@ -10,6 +11,7 @@
 #include "VRLCOM.h"
 #include "com_ptr.h"
 #include "gateway_status.h"
+#include "narrow_text.h"
 #include "scripted_gateway.h"
 #include "vorel_creators.h"
 
@@ -77,6 +79,18 @@ TEST(CodePage950, MessageLengthsAreBig5ByteCounts) {
     EXPECT_EQ(static_cast<unsigned char>(requests[1][2]), body.size());
     EXPECT_EQ(requests[1].substr(3, body.size()), body);
     EXPECT_EQ(vorel->EndCon(), S_OK);
+}
+
+// A copy that fits a frame's body takes whole characters: 127 double-byte characters and one
+// letter are 255 bytes, in place; 128 double-byte characters are 256 bytes, too many, and only
+// measured.
+TEST(CodePage950, ACopyInPlaceEndsOnACharacter) {
+    ASSERT_EQ(::GetACP(), 950u) << "the test must run with LC_ALL=zh_TW.Big5";
+    component::NarrowText narrow;
+    ASSERT_TRUE(narrow.Assign((Repeat(kChinese, 63) + L"\u4E2Da").c_str()));
+    EXPECT_EQ(narrow.View(), Repeat(kChineseBig5, 63) + "\xA4\xA4" + "a");
+    ASSERT_TRUE(narrow.Assign((Repeat(kChinese, 64)).c_str()));
+    EXPECT_EQ(narrow.View(), std::string(component::NarrowText::kCapacity + 1, '\0'));
 }
 
 }  // namespace
