@@ -26,6 +26,10 @@ constexpr VARTYPE kByRefInt = VT_BYREF | VT_INT;
 constexpr VARTYPE kByRefI4 = VT_BYREF | VT_I4;
 constexpr VARTYPE kByRefVariant = VT_BYREF | VT_VARIANT;
 
+// Links of variant references followed to the caller's storage: hosts pass a parameter on a few
+// times; a longer chain is taken for a loop.
+constexpr int kMostLinks = 64;
+
 // The by-reference integer form the platform accepts for an int* parameter: the declared VT_INT,
 // or VT_I4 with the same storage (Wine accepts only the latter). The other is tried when one is
 // refused, and the form that worked is kept for the next calls.
@@ -62,54 +66,93 @@ int ArgumentIndex(const DISPPARAMS& params, int parameter) noexcept {
     return static_cast<int>(params.cArgs - 1 - static_cast<UINT>(parameter));
 }
 
-// The value the status variable starts with, so that a status the method leaves unwritten keeps
-// what the caller's variable held.
-LONG StartingStatus(VARIANT& held) noexcept {
-    VARIANT converted;
-    ::VariantInit(&converted);
-    if (FAILED(::VariantChangeType(&converted, &held, 0, VT_I4))) {
-        return 0;
+// The variant at the end of a chain of VT_BYREF|VT_VARIANT references, as a host builds one when it
+// passes on a by-reference parameter of its own: the storage the caller owns. Null for a chain
+// broken by a null reference or longer than any host builds (a loop).
+VARIANT* EndOfChain(VARIANT* variant) noexcept {
+    for (int link = 0; link < kMostLinks && variant != nullptr; ++link) {
+        if (V_VT(variant) != kByRefVariant) {
+            return variant;
+        }
+        variant = V_VARIANTREF(variant);
     }
-    return V_I4(&converted);
+    return nullptr;
+}
+
+// The caller's variable behind a by-reference variant argument, which then receives a result after
+// the call. Where the chain ends at by-reference storage instead (an int, a BSTR), that storage
+// takes the argument's place and is written by the method itself; a value or a broken chain is
+// handed over as it is. Null when there is no variable to write.
+VARIANT* FollowToVariable(VARIANTARG& argument) noexcept {
+    if (V_VT(&argument) != kByRefVariant) {
+        return nullptr;
+    }
+    VARIANT* const end = EndOfChain(V_VARIANTREF(&argument));
+    if (end == nullptr) {
+        return nullptr;
+    }
+    if ((V_VT(end) & VT_BYREF) != 0) {
+        argument = *end;
+        return nullptr;
+    }
+    return end;
+}
+
+// A variable that could not be cleared to take a result: an array its owner holds locked.
+bool IsLockedArray(const VARIANT& variable) noexcept {
+    return (V_VT(&variable) & (VT_ARRAY | VT_BYREF)) == VT_ARRAY && V_ARRAY(&variable) != nullptr &&
+           V_ARRAY(&variable)->cLocks != 0;
 }
 
 // A copy of the caller's arguments in which the pointer parameters point at forms the type
-// information accepts. The copies own nothing of the caller's; the text received is owned here
-// until it is handed to the caller's variant.
+// information accepts: the caller's own int or BSTR storage where the caller's reference (through
+// any chain of variant references) ends at one, else the call's own status or text, which are
+// written into the caller's variable after the call. The copies own nothing of the caller's; the
+// text received is owned here until it is handed to the caller's variable.
 class AdaptedArguments {
 public:
-    AdaptedArguments(const DISPPARAMS& caller, const PointerParameters& pointers) noexcept
+    explicit AdaptedArguments(const DISPPARAMS& caller) noexcept
         : params_{arguments_, caller.rgdispidNamedArgs, caller.cArgs, caller.cNamedArgs} {
         for (UINT i = 0; i < caller.cArgs; ++i) {
             arguments_[i] = caller.rgvarg[i];
-        }
-        if (const int index = ArgumentIndex(caller, pointers.status); index >= 0) {
-            VARIANTARG& argument = arguments_[index];
-            if (argument.vt == kByRefVariant && argument.pvarVal != nullptr) {
-                status_target_ = argument.pvarVal;
-                status_ = StartingStatus(*status_target_);
-                argument.vt = g_status_form.load(std::memory_order_relaxed);
-                argument.plVal = &status_;
-                status_argument_ = &argument;
-            } else if (argument.vt == kByRefInt || argument.vt == kByRefI4) {
-                // Same storage for both forms: only the tag changes if the first is refused.
-                status_argument_ = &argument;
-            }
-        }
-        if (const int index = ArgumentIndex(caller, pointers.text); index >= 0) {
-            VARIANTARG& argument = arguments_[index];
-            if (argument.vt == kByRefVariant && argument.pvarVal != nullptr) {
-                text_target_ = argument.pvarVal;
-                argument.vt = VT_BYREF | VT_BSTR;
-                argument.pbstrVal = &text_;
-            }
         }
     }
     AdaptedArguments(const AdaptedArguments&) = delete;
     AdaptedArguments& operator=(const AdaptedArguments&) = delete;
     ~AdaptedArguments() { ::SysFreeString(text_); }
 
-    bool Needed() const noexcept { return status_argument_ != nullptr || text_target_ != nullptr; }
+    // Adapts the pointer parameters. Fails, touching nothing of the caller's, when a variable
+    // could not take its result; *argument_error then names the argument.
+    HRESULT Adapt(const DISPPARAMS& caller, const PointerParameters& pointers, UINT* argument_error) noexcept {
+        if (const int index = ArgumentIndex(caller, pointers.status); index >= 0) {
+            VARIANTARG& argument = arguments_[index];
+            if (VARIANT* const variable = FollowToVariable(argument); variable != nullptr) {
+                if (IsLockedArray(*variable)) {
+                    return Refuse(index, argument_error);
+                }
+                status_target_ = variable;
+                V_VT(&argument) = g_status_form.load(std::memory_order_relaxed);
+                V_I4REF(&argument) = &status_;
+            }
+            // Both integer forms have the same storage: only the tag changes if one is refused.
+            if (V_VT(&argument) == kByRefInt || V_VT(&argument) == kByRefI4) {
+                status_argument_ = &argument;
+            }
+        }
+        if (const int index = ArgumentIndex(caller, pointers.text); index >= 0) {
+            VARIANTARG& argument = arguments_[index];
+            if (VARIANT* const variable = FollowToVariable(argument); variable != nullptr) {
+                if (IsLockedArray(*variable)) {
+                    return Refuse(index, argument_error);
+                }
+                text_target_ = variable;
+                V_VT(&argument) = VT_BYREF | VT_BSTR;
+                V_BSTRREF(&argument) = &text_;
+            }
+        }
+        return S_OK;
+    }
+
     DISPPARAMS* Params() noexcept { return &params_; }
 
     // Switches the status argument to the other integer form; false when there is none to switch.
@@ -117,26 +160,44 @@ public:
         if (status_argument_ == nullptr) {
             return false;
         }
-        status_argument_->vt = OtherStatusForm(status_argument_->vt);
+        V_VT(status_argument_) = OtherStatusForm(V_VT(status_argument_));
         return true;
     }
-    void KeepStatusForm() const noexcept { g_status_form.store(status_argument_->vt, std::memory_order_relaxed); }
+    void KeepStatusForm() const noexcept {
+        g_status_form.store(V_VT(status_argument_), std::memory_order_relaxed);
+    }
 
-    // The results into the caller's variants, releasing what they held.
-    void WriteBack() noexcept {
+    // The results into the caller's variables, releasing what they held; the failure of a variable
+    // that cannot be cleared, which then keeps what it held.
+    HRESULT WriteBack() noexcept {
+        HRESULT outcome = S_OK;
         if (status_target_ != nullptr) {
-            ::VariantClear(status_target_);
-            V_VT(status_target_) = VT_I4;
-            V_I4(status_target_) = status_;
+            if (const HRESULT cleared = ::VariantClear(status_target_); FAILED(cleared)) {
+                outcome = cleared;
+            } else {
+                V_VT(status_target_) = VT_I4;
+                V_I4(status_target_) = status_;
+            }
         }
         if (text_target_ != nullptr) {
-            ::VariantClear(text_target_);
-            V_VT(text_target_) = VT_BSTR;
-            V_BSTR(text_target_) = std::exchange(text_, nullptr);
+            if (const HRESULT cleared = ::VariantClear(text_target_); FAILED(cleared)) {
+                outcome = cleared;
+            } else {
+                V_VT(text_target_) = VT_BSTR;
+                V_BSTR(text_target_) = std::exchange(text_, nullptr);
+            }
         }
+        return outcome;
     }
 
 private:
+    static HRESULT Refuse(int index, UINT* argument_error) noexcept {
+        if (argument_error != nullptr) {
+            *argument_error = static_cast<UINT>(index);
+        }
+        return DISP_E_ARRAYISLOCKED;
+    }
+
     VARIANTARG arguments_[kMostArguments];
     DISPPARAMS params_;
     VARIANTARG* status_argument_ = nullptr;
@@ -156,9 +217,9 @@ HRESULT InvokeWithReferenceArguments(ITypeInfo* type_info, void* instance, DISPI
         params->cNamedArgs > params->cArgs) {
         return type_info->Invoke(instance, member, flags, params, result, exception, argument_error);
     }
-    AdaptedArguments adapted(*params, *pointers);
-    if (!adapted.Needed()) {
-        return type_info->Invoke(instance, member, flags, params, result, exception, argument_error);
+    AdaptedArguments adapted(*params);
+    if (const HRESULT refused = adapted.Adapt(*params, *pointers, argument_error); FAILED(refused)) {
+        return refused;
     }
     HRESULT outcome = type_info->Invoke(instance, member, flags, adapted.Params(), result, exception, argument_error);
     // A type mismatch is found while the arguments are converted, before the method runs (the
@@ -170,7 +231,7 @@ HRESULT InvokeWithReferenceArguments(ITypeInfo* type_info, void* instance, DISPI
         }
     }
     if (SUCCEEDED(outcome)) {
-        adapted.WriteBack();
+        outcome = adapted.WriteBack();
     }
     return outcome;
 }

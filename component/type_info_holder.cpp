@@ -1,5 +1,6 @@
 #include "type_info_holder.h"
 
+#include <algorithm>
 #include <cwchar>
 #include <new>
 #include <utility>
@@ -45,8 +46,13 @@ HRESULT TypeInfoHolder::Load(LCID lcid) noexcept {
         server::CriticalSectionScope hold(module.TypeInfoLock);
         result = LoadLocked(lcid);
     }
-    // Taken after the lock is left: adding a term callback takes the same lock by itself.
-    server::AddTermCallback(&module, Cleanup, reinterpret_cast<DWORD_PTR>(this));
+    // Listed once, after the lock is left (adding a term callback takes the same lock by itself): a
+    // host that keeps failing to load must not grow the list with every call. A node that cannot be
+    // had is tried again by the next load.
+    if (!cleanup_listed_.exchange(true) &&
+        FAILED(server::AddTermCallback(&module, Cleanup, reinterpret_cast<DWORD_PTR>(this)))) {
+        cleanup_listed_.store(false);
+    }
     return result;
 }
 
@@ -146,17 +152,35 @@ HRESULT TypeInfoHolder::LookUp(LPOLESTR* names, UINT count, LCID lcid, DISPID* d
     }
     HRESULT result;
     ITypeInfo* const type_info = Require(lcid, &result);
-    if (type_info == nullptr) {
+    if (type_info == nullptr || count == 0) {
         return result;
     }
-    for (UINT i = 0; i < count; ++i) {
-        if (const NameCacheEntry* const hit = Find(names[i], ::lstrlenW(names[i])); hit != nullptr) {
-            dispids[i] = hit->dispid;
-            continue;
+    // The first name is the member's: from the cache, else from the type information.
+    if (names[0] == nullptr) {
+        result = DISP_E_UNKNOWNNAME;
+    } else if (const NameCacheEntry* const hit = Find(names[0], ::lstrlenW(names[0])); hit != nullptr) {
+        dispids[0] = hit->dispid;
+    } else {
+        result = type_info->GetIDsOfNames(&names[0], 1, &dispids[0]);
+    }
+    if (FAILED(result)) {
+        std::fill(dispids, dispids + count, DISPID_UNKNOWN);
+        return result;
+    }
+    // The others name the member's parameters (named arguments): the type information resolves each
+    // one together with the member name. An unknown or null name fails its own slot only.
+    for (UINT i = 1; i < count; ++i) {
+        HRESULT named = DISP_E_UNKNOWNNAME;
+        DISPID pair_ids[2] = {DISPID_UNKNOWN, DISPID_UNKNOWN};
+        if (names[i] != nullptr) {
+            LPOLESTR pair[2] = {names[0], names[i]};
+            named = type_info->GetIDsOfNames(pair, 2, pair_ids);
         }
-        result = type_info->GetIDsOfNames(&names[i], 1, &dispids[i]);
-        if (FAILED(result)) {
-            break;
+        if (FAILED(named)) {
+            dispids[i] = DISPID_UNKNOWN;
+            result = named;
+        } else {
+            dispids[i] = pair_ids[1];
         }
     }
     return result;
@@ -175,6 +199,7 @@ void WINAPI TypeInfoHolder::Cleanup(DWORD_PTR holder) noexcept {
         self->cache_ = nullptr;
     }
     self->entry_count_ = 0;
+    self->cleanup_listed_.store(false);
 }
 
 }  // namespace vrl::component

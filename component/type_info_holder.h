@@ -5,8 +5,8 @@
 // Loading tests twice: without a lock, then again under the module's TypeInfoLock. The type
 // information pointer is the publication point: it is stored (release) only after the name cache is
 // complete, and read (acquire) without a lock by every call, so that once loaded nothing locks or
-// allocates. Every load that took the lock adds the holder's cleanup to the module's term callbacks
-// after leaving it; cleanup of an empty holder does nothing, so the repeated entries are harmless.
+// allocates. The first load adds the holder's cleanup to the module's term callbacks, once, whether
+// it succeeds or not; cleanup takes it off again.
 
 #include <atomic>
 
@@ -32,8 +32,11 @@ public:
     // Hands out the type information with a reference for the caller; null and the load's failure
     // when it cannot be loaded.
     HRESULT Get(LCID lcid, ITypeInfo** type_info) noexcept;
-    // Maps member names to DISPIDs: from the cache, else from the type information itself. Stops at
-    // the first name that cannot be resolved; slots already written stay written.
+    // Maps a member name and the names of its parameters to DISPIDs. The member name comes from the
+    // cache, else from the type information itself; if it is unknown (or null), every slot gets
+    // DISPID_UNKNOWN and its failure is returned. Each parameter name is resolved by the type
+    // information; an unknown or null one gets DISPID_UNKNOWN and DISP_E_UNKNOWNNAME, the others
+    // their parameter's DISPID.
     HRESULT LookUp(LPOLESTR* names, UINT count, LCID lcid, DISPID* dispids) noexcept;
     // The type information, loaded first if need be, without a reference of its own; null with the
     // load's failure in *result.
@@ -58,6 +61,8 @@ private:
     std::atomic<ITypeInfo*> type_info_{nullptr};
     NameCacheEntry* cache_ = nullptr;
     LONG entry_count_ = 0;
+    // Whether the cleanup is in the module's term-callback list.
+    std::atomic<bool> cleanup_listed_{false};
 };
 
 // The one holder, for IVorel in VRLCOMLib 1.0.

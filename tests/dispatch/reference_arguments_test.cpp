@@ -1,8 +1,12 @@
-// By-name calls through the platform's type information with the argument forms script hosts use:
-// VBScript's by-reference variants, the by-reference integer and string forms, and values. For
-// plain and aggregated objects, against the gateway simulator; each call runs its method once.
+// By-name calls through the platform's type information with the argument forms hosts use:
+// VBScript's by-reference variants, the by-reference integer and string forms, chains of references,
+// values, and named arguments. For plain and aggregated objects, against the gateway simulator;
+// each call runs its method once.
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "dispatch_fixture.h"
@@ -36,6 +40,61 @@ VARIANTARG RefTo(VARIANT* target) {
     return arg;
 }
 
+// A chain of VT_BYREF|VT_VARIANT references ending at a variant, as a host builds one when it passes
+// on a by-reference parameter of its own; the argument refers to the first link.
+struct Chain {
+    VARIANT links[2];
+    VARIANTARG Argument(VARIANT* end, int count) {
+        VARIANT* target = end;
+        for (int i = 0; i < count; ++i) {
+            links[i] = RefTo(target);
+            target = &links[i];
+        }
+        return RefTo(target);
+    }
+};
+
+// An object in a caller's variable: it counts the calls made on it and notes how many requests
+// the gateway had received when its last reference went.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
+class ProbeObject final : public IDispatch {
+public:
+    explicit ProbeObject(std::function<std::size_t()> received) : received_(std::move(received)) {}
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** ppv) override {
+        ++calls;
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++refs); }
+    ULONG STDMETHODCALLTYPE Release() override {
+        if (--refs == 0) {
+            received_at_release = received_();
+        }
+        return static_cast<ULONG>(refs);
+    }
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return Called(); }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return Called(); }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return Called(); }
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
+        return Called();
+    }
+
+    int refs = 1;
+    int calls = 0;
+    std::size_t received_at_release = 0;
+
+private:
+    HRESULT Called() {
+        ++calls;
+        return E_NOTIMPL;
+    }
+
+    std::function<std::size_t()> received_;
+};
+#pragma GCC diagnostic pop
+
 class ReferenceArguments : public ModuleScope, public ::testing::WithParamInterface<bool> {
 protected:
     void SetUp() override {
@@ -60,14 +119,47 @@ protected:
     }
 
     // Calls a method with its arguments in parameter order.
-    HRESULT Call(DISPID member, std::vector<VARIANTARG> args) {
+    HRESULT Call(DISPID member, std::vector<VARIANTARG> args, UINT* argument_error = nullptr) {
         std::vector<VARIANTARG> reversed(args.rbegin(), args.rend());
         DISPPARAMS params{reversed.empty() ? nullptr : reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
+        return Invoke(member, params, argument_error);
+    }
+
+    // Calls a method as VBA, VB6 and .NET do with named arguments: the member's name and the names
+    // of the parameters go to GetIDsOfNames together, and the named arguments carry the DISPIDs it
+    // returned. `positional` come first, in parameter order.
+    struct Named {
+        const wchar_t* name;
+        VARIANTARG value;
+    };
+    HRESULT CallByName(const wchar_t* member, std::vector<VARIANTARG> positional, std::vector<Named> named) {
+        std::vector<LPOLESTR> names{const_cast<LPOLESTR>(member)};
+        for (const Named& argument : named) {
+            names.push_back(const_cast<LPOLESTR>(argument.name));
+        }
+        std::vector<DISPID> ids(names.size(), -100);
+        const HRESULT looked =
+            dispatch_->GetIDsOfNames(IID_NULL, names.data(), static_cast<UINT>(names.size()), 0, ids.data());
+        if (FAILED(looked)) {
+            return looked;
+        }
+        // Named arguments first, in the order given; the positional ones follow in reverse.
+        std::vector<VARIANTARG> args;
+        for (const Named& argument : named) {
+            args.push_back(argument.value);
+        }
+        args.insert(args.end(), positional.rbegin(), positional.rend());
+        DISPPARAMS params{args.empty() ? nullptr : args.data(), named.empty() ? nullptr : ids.data() + 1,
+                          static_cast<UINT>(args.size()), static_cast<UINT>(named.size())};
+        return Invoke(ids[0], params);
+    }
+
+    HRESULT Invoke(DISPID member, DISPPARAMS& params, UINT* argument_error = nullptr) {
         Variant result;
         EXCEPINFO exception{};
-        UINT argument_error = 0;
-        const HRESULT outcome =
-            dispatch_->Invoke(member, IID_NULL, 0, DISPATCH_METHOD, &params, result.get(), &exception, &argument_error);
+        UINT error_index = 0;
+        const HRESULT outcome = dispatch_->Invoke(member, IID_NULL, 0, DISPATCH_METHOD, &params, result.get(),
+                                                  &exception, argument_error != nullptr ? argument_error : &error_index);
         ::SysFreeString(exception.bstrSource);
         ::SysFreeString(exception.bstrDescription);
         ::SysFreeString(exception.bstrHelpFile);
@@ -137,19 +229,49 @@ TEST_P(ReferenceArguments, VariablesByReferenceReceiveStatusAndText) {
     EXPECT_EQ(std::wstring(V_BSTR(text.get())), L"unknown message id");
 }
 
-TEST_P(ReferenceArguments, TheStatusVariableStartsWithWhatItHeld) {
-    // StartCon writes no status only when the socket library cannot start; the variable's own
-    // value is what the method sees, so an unwritten status leaves it as it was. Here the
-    // connection is refused (status -3) and the value is replaced.
+// A status variable that holds an object: converting it to a number would call the object. The
+// variable is left alone until the method has run, and only then cleared and written.
+TEST_P(ReferenceArguments, TheStatusVariableIsOnlyTouchedAfterTheMethodRan) {
+    ProbeObject probe([this] { return Received(); });
     Variant status;
-    V_VT(status.get()) = VT_I2;
-    V_I2(status.get()) = 42;
+    V_VT(status.get()) = VT_DISPATCH;
+    V_DISPATCH(status.get()) = &probe;
     std::vector<std::unique_ptr<Variant>> keep;
-    ASSERT_EQ(Call(1, {Value(L"127.0.0.1", keep), Value(L"1", keep), Value(L"demo", keep), Value(L"demo", keep),
-                       RefTo(status.get())}),
+    ASSERT_EQ(Call(1, {Value(L"127.0.0.1", keep), Value(port_.c_str(), keep), Value(L"demo", keep),
+                       Value(L"demo", keep), RefTo(status.get())}),
               S_OK);
     ASSERT_EQ(V_VT(status.get()), VT_I4);
-    EXPECT_EQ(V_I4(status.get()), -3);
+    EXPECT_EQ(V_I4(status.get()), 0);
+    EXPECT_EQ(probe.calls, 0);
+    EXPECT_EQ(probe.refs, 0);
+    // Released once the login had gone out and been answered.
+    EXPECT_EQ(probe.received_at_release, 1u);
+}
+
+// A variable that cannot take its result (an array its owner holds locked) fails the call before
+// anything is sent, and names the argument.
+TEST_P(ReferenceArguments, AVariableThatCannotBeClearedFailsTheCall) {
+    Start();
+    std::vector<std::unique_ptr<Variant>> keep;
+    for (const int locked : {2, 3}) {
+        SCOPED_TRACE(locked == 2 ? "pVal" : "pBVal");
+        SAFEARRAY* const array = ::SafeArrayCreateVector(VT_I4, 0, 1);
+        ASSERT_NE(array, nullptr);
+        ASSERT_EQ(::SafeArrayLock(array), S_OK);
+        Variant held, other;
+        V_VT(held.get()) = VT_ARRAY | VT_I4;
+        V_ARRAY(held.get()) = array;
+        std::vector<VARIANTARG> args{Value(L"0912345678", keep), Value(L"hi", keep), RefTo(other.get()),
+                                     RefTo(other.get())};
+        args[static_cast<std::size_t>(locked)] = RefTo(held.get());
+        UINT argument_error = 99;
+        EXPECT_EQ(Call(2, args, &argument_error), DISP_E_ARRAYISLOCKED);
+        EXPECT_EQ(argument_error, 3u - static_cast<UINT>(locked));
+        EXPECT_EQ(Received(), 1u);
+        EXPECT_EQ(V_VT(held.get()), VT_ARRAY | VT_I4);
+        EXPECT_EQ(V_VT(other.get()), VT_EMPTY);
+        ASSERT_EQ(::SafeArrayUnlock(array), S_OK);
+    }
 }
 
 TEST_P(ReferenceArguments, ByReferenceIntegerAndStringFormsWriteIntoTheCallersStorage) {
@@ -199,6 +321,130 @@ TEST_P(ReferenceArguments, ArgumentsTheTypeInformationRefusesRunNothing) {
     EXPECT_EQ(Received(), 1u);
     EXPECT_EQ(V_VT(status.get()), VT_EMPTY);
     EXPECT_EQ(V_VT(text.get()), VT_EMPTY);
+}
+
+// Every by-reference form a host may pass for pVal and pBVal, behind chains of variant references of
+// every length up to two: the caller's int (as VT_I4 or VT_INT) or BSTR, or its variable.
+TEST_P(ReferenceArguments, EveryNestedByReferenceFormWritesTheCallersStorage) {
+    Start();
+    std::vector<std::unique_ptr<Variant>> keep;
+    enum class Storage { I4, Int, StatusVariable, Bstr, TextVariable };
+    std::uint64_t id = sim::kFirstMessageId;
+    for (int links = 0; links <= 2; ++links) {
+        for (const Storage status_form : {Storage::I4, Storage::Int, Storage::StatusVariable}) {
+            for (const Storage text_form : {Storage::Bstr, Storage::TextVariable}) {
+                SCOPED_TRACE(::testing::Message() << links << " links, forms " << static_cast<int>(status_form) << ", "
+                                                  << static_cast<int>(text_form));
+                int status = 777;
+                BSTR text = ::SysAllocString(L"old");
+                Variant status_variable, text_variable;
+                SetText(status_variable, L"old status");
+                SetText(text_variable, L"old text");
+                VARIANT status_end, text_end;
+                if (status_form == Storage::StatusVariable) {
+                    status_end = RefTo(status_variable.get());
+                } else {
+                    V_VT(&status_end) = static_cast<VARTYPE>(VT_BYREF | (status_form == Storage::I4 ? VT_I4 : VT_INT));
+                    V_INTREF(&status_end) = &status;
+                }
+                if (text_form == Storage::TextVariable) {
+                    text_end = RefTo(text_variable.get());
+                } else {
+                    V_VT(&text_end) = VT_BYREF | VT_BSTR;
+                    V_BSTRREF(&text_end) = &text;
+                }
+                Chain status_chain, text_chain;
+                ASSERT_EQ(Call(2, {Value(L"0912345678", keep), Value(L"nested", keep),
+                                   status_chain.Argument(&status_end, links), text_chain.Argument(&text_end, links)}),
+                          S_OK);
+                const std::wstring expected = std::to_wstring(id++);
+                if (status_form == Storage::StatusVariable) {
+                    ASSERT_EQ(V_VT(status_variable.get()), VT_I4);
+                    EXPECT_EQ(V_I4(status_variable.get()), 0);
+                } else {
+                    EXPECT_EQ(status, 0);
+                }
+                if (text_form == Storage::TextVariable) {
+                    ASSERT_EQ(V_VT(text_variable.get()), VT_BSTR);
+                    EXPECT_EQ(std::wstring(V_BSTR(text_variable.get())), expected);
+                } else {
+                    EXPECT_EQ(std::wstring(text), expected);
+                }
+                ::SysFreeString(text);
+            }
+        }
+    }
+    EXPECT_EQ(Received(), 1u + 3 * 3 * 2);
+
+    // A reference that refers to itself is no chain to follow: refused, and nothing is sent.
+    VARIANT loop;
+    V_VT(&loop) = VT_BYREF | VT_VARIANT;
+    V_VARIANTREF(&loop) = &loop;
+    Variant text_variable;
+    EXPECT_TRUE(FAILED(Call(2, {Value(L"0912345678", keep), Value(L"loop", keep), RefTo(&loop),
+                               RefTo(text_variable.get())})));
+    EXPECT_EQ(Received(), 1u + 3 * 3 * 2);
+}
+
+// Named arguments in shuffled orders, alone and after positional ones, reach the parameters they
+// name, and each result lands in the caller's variable passed for it.
+TEST_P(ReferenceArguments, NamedArgumentsInAnyOrderReachTheRightParametersAndVariables) {
+    std::vector<std::unique_ptr<Variant>> keep;
+    Variant login;
+    ASSERT_EQ(CallByName(L"StartCon", {},
+                         {{L"pVal", RefTo(login.get())},
+                          {L"Passwd", Value(L"demo", keep)},
+                          {L"ServerIP", Value(L"127.0.0.1", keep)},
+                          {L"UserID", Value(L"demo", keep)},
+                          {L"ServerPort", Value(port_.c_str(), keep)}}),
+              S_OK);
+    ASSERT_EQ(V_VT(login.get()), VT_I4);
+    EXPECT_EQ(V_I4(login.get()), 0);
+
+    Variant status, text;
+    const std::wstring first = std::to_wstring(sim::kFirstMessageId);
+    ASSERT_EQ(CallByName(L"SendMsg", {},
+                         {{L"pBVal", RefTo(text.get())},
+                          {L"Message", Value(L"named now", keep)},
+                          {L"pVal", RefTo(status.get())},
+                          {L"MobileNum", Value(L"0911111111", keep)}}),
+              S_OK);
+    ASSERT_EQ(V_VT(status.get()), VT_I4);
+    EXPECT_EQ(V_I4(status.get()), 0);
+    ASSERT_EQ(V_VT(text.get()), VT_BSTR);
+    EXPECT_EQ(std::wstring(V_BSTR(text.get())), first);
+
+    ASSERT_EQ(CallByName(L"SendMsg_Order", {Value(L"0922222222", keep)},
+                         {{L"Send_Time", Value(L"20261225120000", keep)},
+                          {L"pVal", RefTo(status.get())},
+                          {L"pBVal", RefTo(text.get())},
+                          {L"Message", Value(L"named later", keep)}}),
+              S_OK);
+    EXPECT_EQ(V_I4(status.get()), 0);
+    EXPECT_EQ(std::wstring(V_BSTR(text.get())), std::to_wstring(sim::kFirstMessageId + 1));
+
+    ASSERT_EQ(CallByName(L"QueryMsg", {},
+                         {{L"MessageID", Value(first.c_str(), keep)},
+                          {L"pBVal", RefTo(text.get())},
+                          {L"MobileNum", Value(L"0911111111", keep)},
+                          {L"pVal", RefTo(status.get())}}),
+              S_OK);
+    ASSERT_EQ(V_VT(status.get()), VT_I4);
+    EXPECT_EQ(V_I4(status.get()), 0);
+    ASSERT_EQ(V_VT(text.get()), VT_BSTR);
+    EXPECT_EQ(std::wstring(V_BSTR(text.get())), L"DELIVERED");
+
+    const std::vector<sim::ReceivedFrame> frames = sim_->received();
+    ASSERT_EQ(frames.size(), 4u);
+    EXPECT_EQ(frames[0].fields, (std::vector<std::string>{"demo", "demo"}));
+    EXPECT_EQ(frames[1].fields, (std::vector<std::string>{"0911111111", "named now", "d"}));
+    EXPECT_EQ(frames[2].fields, (std::vector<std::string>{"0922222222", "named later", "e", "20261225120000"}));
+    EXPECT_EQ(frames[3].fields, (std::vector<std::string>{"0911111111", "1000001"}));
+
+    EXPECT_EQ(CallByName(L"EndCon", {}, {}), S_OK);
+    ComPtr<IVorel> vorel;
+    ASSERT_EQ(dispatch_->QueryInterface(IID_IVorel, vorel.put_void()), S_OK);
+    EXPECT_FALSE(static_cast<component::Vorel*>(vorel.get())->IsConnected());
 }
 
 TEST_P(ReferenceArguments, EndConByNameEndsTheConnection) {

@@ -1,6 +1,7 @@
 ' By-name calls from VBScript: every status and text read back into the script's variables,
-' whatever they held before; values in place of variables; the errors the host reports for a
-' missing argument and an unknown method. Argument: the simulator's port.
+' whatever they held before, also through procedures that pass their ByRef parameters on; values
+' in place of variables; the errors the host reports for a missing argument and an unknown method.
+' Argument: the simulator's port.
 Option Explicit
 
 Dim port : port = WScript.Arguments(0)
@@ -64,6 +65,29 @@ vorel.SendMsg "0912345678", "in parentheses", (status), (text)
 Check "parenthesised status", status, 7
 Check "parenthesised text", text, "kept"
 vorel.SendMsg "0912345678", "literals", 5, "literal"
+
+' Procedures passing their own ByRef parameters on: the results reach the outermost variables.
+Sub SendThrough(ByRef st, ByRef tx)
+    vorel.SendMsg "0912345678", "passed on", st, tx
+End Sub
+Sub SendTwiceRemoved(ByRef st, ByRef tx)
+    SendThrough st, tx
+End Sub
+status = "before" : text = Empty
+SendThrough status, text
+Check "ByRef passed on status", status, 0
+Check "ByRef passed on text type", TypeName(text), "String"
+Dim first : first = text
+status = Null : text = 3.5
+SendTwiceRemoved status, text
+Check "ByRef passed on twice status", status, 0
+If text = first Or Not IsNumeric(text) Then
+    WScript.Echo "FAILED ByRef passed on twice text: [" & text & "] after [" & first & "]"
+    failures = failures + 1
+End If
+id = text
+vorel.QueryMsg "0912345678", id, status, text
+Check "the id passed back twice", text, "DELIVERED"
 
 On Error Resume Next
 vorel.SendMsg "0912345678", "an argument missing", status

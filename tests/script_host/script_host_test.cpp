@@ -1,5 +1,5 @@
 // The script host calling the component by name: VBScript reads every status and text back into
-// its variables; JScript, which passes everything by value, calls every method and gets nothing
+// its variables, also through its procedures' ByRef parameters; JScript, which passes everything by value, calls every method and gets nothing
 // back. Each script counts its failed checks and prints the count last, so that a script the host
 // stops silently (Wine's cscript then still exits 0) is caught by the missing line.
 #include <gtest/gtest.h>
@@ -39,9 +39,10 @@ TEST_F(ScriptHost, VBScriptReadsBackEveryStatusAndText) {
     const ProcessResult run = Script(L"by_name.vbs");
     EXPECT_EQ(run.exit_code, 0u) << run.output;
     EXPECT_NE(run.output.find("checks failed: 0\n"), std::string::npos) << run.output;
-    // Login, three submits and two queries, the two calls with values: the call with an argument
-    // missing and the send after EndCon reach nothing.
-    EXPECT_EQ(simulator_->received().size(), 8u) << run.output;
+    // Login, three submits and two queries, the two calls with values, two submits through
+    // procedures and their query: the call with an argument missing and the send after EndCon
+    // reach nothing.
+    EXPECT_EQ(simulator_->received().size(), 11u) << run.output;
 }
 
 TEST_F(ScriptHost, JScriptCallsEveryMethodAndKeepsItsOwnValues) {
