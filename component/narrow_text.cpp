@@ -46,6 +46,7 @@ bool NarrowText::Assign(const wchar_t* wide) noexcept {
         }
     }
     if (kind_ != Kind::Address) {
+        data_ = buffer_;
         std::memset(buffer_, 0, sizeof buffer_);
         size_ = sizeof buffer_;
         return true;

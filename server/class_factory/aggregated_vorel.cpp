@@ -20,6 +20,10 @@ HRESULT STDMETHODCALLTYPE ContainedVorel::QueryInterface(REFIID riid, void** ppv
     if (FAILED(result) && identity != reinterpret_cast<const unsigned char*>(outer_)) {
         return TableQueryInterface(this, VorelInterfaceTable, riid, ppv);
     }
+    if (FAILED(result)) {
+        // Whatever the outer object left there is not an interface.
+        *ppv = nullptr;
+    }
     return result;
 }
 

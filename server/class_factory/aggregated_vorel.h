@@ -39,7 +39,6 @@ public:
     ContainedVorel& Contained() noexcept { return contained_; }
 
 private:
-    friend HRESULT WINAPI CreateAggregatedVorel(void* outer, REFIID riid, void** ppv);
     ~AggregatedVorel() = default;
     void Destroy() noexcept;
 
