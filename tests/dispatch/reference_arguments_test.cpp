@@ -158,8 +158,9 @@ protected:
         Variant result;
         EXCEPINFO exception{};
         UINT error_index = 0;
-        const HRESULT outcome = dispatch_->Invoke(member, IID_NULL, 0, DISPATCH_METHOD, &params, result.get(),
-                                                  &exception, argument_error != nullptr ? argument_error : &error_index);
+        UINT* const error = argument_error != nullptr ? argument_error : &error_index;
+        const HRESULT outcome =
+            dispatch_->Invoke(member, IID_NULL, 0, DISPATCH_METHOD, &params, result.get(), &exception, error);
         ::SysFreeString(exception.bstrSource);
         ::SysFreeString(exception.bstrDescription);
         ::SysFreeString(exception.bstrHelpFile);

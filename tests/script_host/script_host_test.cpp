@@ -1,7 +1,8 @@
 // The script host calling the component by name: VBScript reads every status and text back into
-// its variables, also through its procedures' ByRef parameters; JScript, which passes everything by value, calls every method and gets nothing
-// back. Each script counts its failed checks and prints the count last, so that a script the host
-// stops silently (Wine's cscript then still exits 0) is caught by the missing line.
+// its variables, also through its procedures' ByRef parameters; JScript, which passes everything by
+// value, calls every method and gets nothing back. Each script counts its failed checks and prints
+// the count last, so that a script the host stops silently (Wine's cscript then still exits 0) is
+// caught by the missing line.
 #include <gtest/gtest.h>
 
 #include <memory>
