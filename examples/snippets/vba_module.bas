@@ -19,8 +19,9 @@ Public Sub SendOneMessage()
     vorel.SendMsg "0912345678", "Hello from VBA", status, text
     Debug.Print "SendMsg: status " & status & ", text " & text   ' text = message id on success
 
+    ' Named arguments work too, in any order.
     id = text
-    vorel.QueryMsg "0912345678", id, status, text
+    vorel.QueryMsg MessageID:=id, MobileNum:="0912345678", pBVal:=text, pVal:=status
     Debug.Print "QueryMsg: status " & status & ", text " & text
 
     vorel.EndCon
