@@ -2,6 +2,10 @@
 
 #include "type_library_path.h"
 
+// The automation library's per-user registration (Windows Vista and later), which the SDK headers
+// at hand do not declare.
+extern "C" HRESULT WINAPI RegisterTypeLibForUser(ITypeLib* lib, OLECHAR* path, OLECHAR* help_directory);
+
 namespace vrl::server {
 namespace {
 
@@ -49,7 +53,7 @@ HRESULT LoadModuleTypeLib(HINSTANCE instance, ModuleTypeLib& loaded) noexcept {
     return hr;
 }
 
-HRESULT RegisterModuleTypeLib(HINSTANCE instance) noexcept {
+HRESULT RegisterModuleTypeLib(HINSTANCE instance, InstallScope scope) noexcept {
     ModuleTypeLib loaded;
     const HRESULT hr = LoadModuleTypeLib(instance, loaded);
     if (FAILED(hr)) {
@@ -57,10 +61,14 @@ HRESULT RegisterModuleTypeLib(HINSTANCE instance) noexcept {
     }
     WCHAR help_directory[kTypeLibPathSize];
     HelpDirectoryOf(loaded.path.get(), help_directory);
+    if (scope == InstallScope::User) {
+        return ::RegisterTypeLibForUser(loaded.lib.get(), loaded.path.get(), help_directory);
+    }
     return ::RegisterTypeLib(loaded.lib.get(), loaded.path.get(), help_directory);
 }
 
-HRESULT UnregisterModuleTypeLib(HINSTANCE instance, const char* automation_library) noexcept {
+HRESULT UnregisterModuleTypeLib(HINSTANCE instance, const char* automation_library,
+                                InstallScope scope) noexcept {
     ModuleTypeLib loaded;
     const HRESULT hr = LoadModuleTypeLib(instance, loaded);
     if (FAILED(hr)) {
@@ -77,7 +85,8 @@ HRESULT UnregisterModuleTypeLib(HINSTANCE instance, const char* automation_libra
     }
     // The platform's unregistration is looked up at run time: an older automation library
     // without it leaves the library registered and unregistration still succeeds.
-    const FARPROC found = ::GetProcAddress(automation.get(), "UnRegisterTypeLib");
+    const FARPROC found = ::GetProcAddress(
+        automation.get(), scope == InstallScope::User ? "UnRegisterTypeLibForUser" : "UnRegisterTypeLib");
     if (found != nullptr) {
         const auto unregister = reinterpret_cast<UnRegisterTypeLibFunction>(
             reinterpret_cast<void (*)()>(found));

@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <oleauto.h>
 
+#include "install_command.h"
 #include "registration_handles.h"
 
 namespace vrl::server {
@@ -23,13 +24,15 @@ struct ModuleTypeLib {
 HRESULT LoadModuleTypeLib(HINSTANCE instance, ModuleTypeLib& loaded) noexcept;
 
 // Registers the module's type library with its directory as the help directory; returns the
-// loading failure or RegisterTypeLib's result.
-HRESULT RegisterModuleTypeLib(HINSTANCE instance) noexcept;
+// loading failure or the platform's registration result: RegisterTypeLib machine-wide,
+// RegisterTypeLibForUser for the calling user.
+HRESULT RegisterModuleTypeLib(HINSTANCE instance, InstallScope scope = InstallScope::Machine) noexcept;
 
-// Removes the module's type library registration through UnRegisterTypeLib, looked up at run time
-// in `automation_library`. Returns the loading result; what the unregistration itself does is not
-// reported, nor a missing library or function.
-HRESULT UnregisterModuleTypeLib(HINSTANCE instance,
-                                const char* automation_library = "oleaut32.dll") noexcept;
+// Removes the module's type library registration through UnRegisterTypeLib (machine-wide) or
+// UnRegisterTypeLibForUser (for the calling user), looked up at run time in `automation_library`.
+// Returns the loading result; what the unregistration itself does is not reported, nor a missing
+// library or function.
+HRESULT UnregisterModuleTypeLib(HINSTANCE instance, const char* automation_library = "oleaut32.dll",
+                                InstallScope scope = InstallScope::Machine) noexcept;
 
 }  // namespace vrl::server

@@ -23,7 +23,7 @@ const ComponentCategoryEntry* CategoriesOf(const ComponentModule& module,
 
 }  // namespace
 
-HRESULT RegisterServer(const ComponentModule& module) noexcept {
+HRESULT RegisterServer(const ComponentModule& module, InstallScope scope) noexcept {
     for (ObjectMapEntry* row = module.ObjectMap; row != nullptr && row->class_id != nullptr;
          row = NextObjectMapRow(module, row)) {
         if (!TakesPart(*row)) {
@@ -38,10 +38,10 @@ HRESULT RegisterServer(const ComponentModule& module) noexcept {
             return hr;
         }
     }
-    return RegisterModuleTypeLib(module.TypeLibraryInstance);
+    return RegisterModuleTypeLib(module.TypeLibraryInstance, scope);
 }
 
-HRESULT UnregisterServer(const ComponentModule& module) noexcept {
+HRESULT UnregisterServer(const ComponentModule& module, InstallScope scope) noexcept {
     for (ObjectMapEntry* row = module.ObjectMap; row != nullptr && row->class_id != nullptr;
          row = NextObjectMapRow(module, row)) {
         if (!TakesPart(*row)) {
@@ -50,7 +50,7 @@ HRESULT UnregisterServer(const ComponentModule& module) noexcept {
         static_cast<void>(row->update_registry(FALSE));
         static_cast<void>(UpdateClassCategories(*row->class_id, CategoriesOf(module, *row), false));
     }
-    static_cast<void>(UnregisterModuleTypeLib(module.TypeLibraryInstance));
+    static_cast<void>(UnregisterModuleTypeLib(module.TypeLibraryInstance, "oleaut32.dll", scope));
     return S_OK;
 }
 

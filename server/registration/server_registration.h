@@ -3,14 +3,16 @@
 // registration routine and component categories, then the module's type library.
 
 #include "component_module.h"
+#include "install_command.h"
 
 namespace vrl::server {
 
 // Register-all: stops at the first failing class and returns its code (later classes and the type
-// library are then not registered); otherwise the type library's registration result.
-HRESULT RegisterServer(const ComponentModule& module) noexcept;
+// library are then not registered); otherwise the type library's registration result. The classes
+// go wherever HKEY_CLASSES_ROOT leads; `scope` picks the type library's registration function.
+HRESULT RegisterServer(const ComponentModule& module, InstallScope scope = InstallScope::Machine) noexcept;
 
 // Unregister-all: every class and the type library, whatever fails on the way. Always S_OK.
-HRESULT UnregisterServer(const ComponentModule& module) noexcept;
+HRESULT UnregisterServer(const ComponentModule& module, InstallScope scope = InstallScope::Machine) noexcept;
 
 }  // namespace vrl::server

@@ -9,6 +9,7 @@
 #include <objbase.h>
 
 #include <string>
+#include <vector>
 
 #include "VRLCOM.h"
 #include "child_process.h"
@@ -47,6 +48,25 @@ inline std::wstring ClassKey() {
 
 inline std::wstring TypeLibKey() {
     return L"TypeLib\\" + BracedGuid(LIBID_VRLCOMLib);
+}
+
+inline std::wstring InterfaceKey() {
+    return L"Interface\\" + BracedGuid(IID_IVorel);
+}
+
+// The keys that registration makes, the script's and the type library's.
+inline std::vector<std::wstring> RegisteredKeys() {
+    return {L"VRLCOM.Vorel.1", L"VRLCOM.Vorel", ClassKey(), TypeLibKey(), InterfaceKey()};
+}
+
+// Everything beneath the registered keys, below `base` of `root`, with paths relative to `base`.
+inline std::vector<std::wstring> RegistrationTree(HKEY root, const std::wstring& base) {
+    std::vector<std::wstring> lines;
+    for (const auto& key : RegisteredKeys()) {
+        const auto part = DumpTree(root, base + key);
+        lines.insert(lines.end(), part.begin(), part.end());
+    }
+    return Relative(lines, base);
 }
 
 inline std::wstring PlatformKey() {

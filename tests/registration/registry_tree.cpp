@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iterator>
 
 namespace vrl::test {
 namespace {
@@ -80,11 +81,42 @@ void Dump(HKEY parent, const std::wstring& path, std::vector<std::wstring>& line
 
 }  // namespace
 
-std::vector<std::wstring> DumpClassesTree(const std::wstring& path) {
+std::vector<std::wstring> DumpTree(HKEY root, const std::wstring& path) {
     std::vector<std::wstring> lines;
-    Dump(HKEY_CLASSES_ROOT, path, lines);
+    Dump(root, path, lines);
     std::sort(lines.begin(), lines.end());
     return lines;
+}
+
+std::vector<std::wstring> DumpClassesTree(const std::wstring& path) {
+    return DumpTree(HKEY_CLASSES_ROOT, path);
+}
+
+std::vector<std::wstring> Added(const std::vector<std::wstring>& before, const std::vector<std::wstring>& after) {
+    std::vector<std::wstring> added;
+    std::set_difference(after.begin(), after.end(), before.begin(), before.end(), std::back_inserter(added));
+    return added;
+}
+
+bool Under(const std::wstring& line, const std::wstring& key) {
+    const std::size_t start = line.find(L' ') + 1;
+    return line.size() >= start + key.size() &&
+           ::_wcsnicmp(line.c_str() + start, key.c_str(), key.size()) == 0 &&
+           (line.size() == start + key.size() || line[start + key.size()] == L'\\' ||
+            line[start + key.size()] == L'|');
+}
+
+std::vector<std::wstring> Relative(const std::vector<std::wstring>& lines, const std::wstring& prefix) {
+    std::vector<std::wstring> relative;
+    for (const auto& line : lines) {
+        const std::size_t start = line.find(L' ') + 1;
+        if (line.size() > start + prefix.size() &&
+            ::_wcsnicmp(line.c_str() + start, prefix.c_str(), prefix.size()) == 0) {
+            relative.push_back(line.substr(0, start) + line.substr(start + prefix.size()));
+        }
+    }
+    std::sort(relative.begin(), relative.end());
+    return relative;
 }
 
 bool ClassesKeyExists(const std::wstring& path) {

@@ -12,8 +12,21 @@
 namespace vrl::test {
 
 // One line per key ("KEY path") and per value ("VALUE path|name|type|data"), paths relative to
-// HKEY_CLASSES_ROOT, sorted. A missing key gives no lines.
+// `root`, sorted. A missing key gives no lines.
+std::vector<std::wstring> DumpTree(HKEY root, const std::wstring& path);
+
+// DumpTree under HKEY_CLASSES_ROOT.
 std::vector<std::wstring> DumpClassesTree(const std::wstring& path);
+
+// The lines of `after` that `before` lacks (both sorted).
+std::vector<std::wstring> Added(const std::vector<std::wstring>& before, const std::vector<std::wstring>& after);
+
+// Whether a dump line lies under `key` (or is the key itself); key names compare without regard
+// to letter case, as the registry's do.
+bool Under(const std::wstring& line, const std::wstring& key);
+
+// The lines with `prefix` taken off the front of their paths, sorted; lines outside it are dropped.
+std::vector<std::wstring> Relative(const std::vector<std::wstring>& lines, const std::wstring& prefix);
 
 bool ClassesKeyExists(const std::wstring& path);
 

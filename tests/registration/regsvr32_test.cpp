@@ -2,7 +2,6 @@
 // script's keys and the type library's registration, re-registration over a class key with extra
 // subkeys, unregistration on a clean registry, and a failing script rolled back.
 #include <algorithm>
-#include <iterator>
 #include <vector>
 
 #include "host_fixture.h"
@@ -50,23 +49,6 @@ std::vector<std::wstring> ScriptKeys() {
     }
     std::sort(lines.begin(), lines.end());
     return lines;
-}
-
-// The lines of `after` that `before` lacks.
-std::vector<std::wstring> Added(const std::vector<std::wstring>& before,
-                                const std::vector<std::wstring>& after) {
-    std::vector<std::wstring> added;
-    std::set_difference(after.begin(), after.end(), before.begin(), before.end(), std::back_inserter(added));
-    return added;
-}
-
-// Whether a dump line lies under `key`; key names compare without regard to letter case.
-bool Under(const std::wstring& line, const std::wstring& key) {
-    const std::size_t start = line.find(L' ') + 1;
-    return line.size() >= start + key.size() &&
-           ::_wcsnicmp(line.c_str() + start, key.c_str(), key.size()) == 0 &&
-           (line.size() == start + key.size() || line[start + key.size()] == L'\\' ||
-            line[start + key.size()] == L'|');
 }
 
 TEST_F(Hosts, RegistersExactlyTheScriptsKeysAndTheTypeLibrary) {
