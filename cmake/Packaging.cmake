@@ -1,12 +1,88 @@
 # What ships to integrators: the DLL and its type library per architecture (x86/, x64/), the C/C++
 # header with the id file, the examples and the README. `cmake --install` puts one architecture's
 # share under the prefix; scripts/package.sh installs both and makes the ZIP with CPack
-# (VRL_PACKAGE_WITH names the other architecture's build tree).
+# (VRL_PACKAGE_WITH names the other architecture's build tree), the MSIs and the symbols ZIP.
 if(NOT WIN32)
     return()
 endif()
 
-install(FILES $<TARGET_FILE:vrlcom> ${CMAKE_BINARY_DIR}/include/VRLCOM.tlb DESTINATION ${VRL_ARCH})
+include(cmake/ComponentIds.cmake)
+
+# The shipped DLL carries no debug information and no symbol table: they go to VRLCOM.DLL.debug,
+# which the stripped DLL names in its .gnu_debuglink section. Beside the DLL, the assembly manifest
+# for registration-free use, and an application's manifest that depends on it (for the tests and
+# as an example).
+set(VRL_RELEASE_DIR ${CMAKE_BINARY_DIR}/release)
+if(VRL_ARCH STREQUAL x64)
+    set(VRL_MANIFEST_ARCH amd64)
+else()
+    set(VRL_MANIFEST_ARCH x86)
+endif()
+configure_file(${CMAKE_SOURCE_DIR}/resources/VRLCOM.manifest.in ${VRL_RELEASE_DIR}/VRLCOM.manifest @ONLY)
+configure_file(${CMAKE_SOURCE_DIR}/resources/client.exe.manifest.in ${VRL_RELEASE_DIR}/client.exe.manifest @ONLY)
+add_custom_command(
+    OUTPUT ${VRL_RELEASE_DIR}/VRLCOM.DLL ${VRL_RELEASE_DIR}/VRLCOM.DLL.debug
+    COMMAND ${CMAKE_OBJCOPY} --only-keep-debug $<TARGET_FILE:vrlcom> VRLCOM.DLL.debug
+    COMMAND ${CMAKE_OBJCOPY} --strip-all --add-gnu-debuglink=VRLCOM.DLL.debug
+            $<TARGET_FILE:vrlcom> VRLCOM.DLL
+    DEPENDS vrlcom
+    WORKING_DIRECTORY ${VRL_RELEASE_DIR}
+    COMMENT "VRLCOM.DLL without debug information, and VRLCOM.DLL.debug"
+    VERBATIM)
+add_custom_target(vrl_release ALL DEPENDS ${VRL_RELEASE_DIR}/VRLCOM.DLL)
+
+# The MSI of this architecture, built with wixl from a source generated here. Its upgrade code and
+# component ids are name-based ids in the type library's namespace: fixed for every build, distinct
+# per architecture, and written nowhere by hand.
+find_program(VRL_WIXL wixl)
+if(NOT VRL_WIXL)
+    message(FATAL_ERROR "wixl not found: run scripts/bootstrap.sh")
+endif()
+string(REGEX REPLACE "[{}]" "" vrl_namespace ${VRL_LIBID})
+foreach(id UPGRADE_CODE LIBRARY_COMPONENT TLB_COMPONENT README_COMPONENT)
+    string(UUID VRL_${id} NAMESPACE ${vrl_namespace} NAME "VRLCOM ${VRL_ARCH} ${id}" TYPE SHA1 UPPER)
+    set(VRL_${id} "{${VRL_${id}}}")
+endforeach()
+if(VRL_ARCH STREQUAL x64)
+    set(VRL_PROGRAM_FILES ProgramFiles64Folder)
+    set(VRL_WIN64 yes)
+    set(VRL_SYSKIND win64)
+else()
+    set(VRL_PROGRAM_FILES ProgramFilesFolder)
+    set(VRL_WIN64 no)
+    set(VRL_SYSKIND win32)
+endif()
+# The platform's proxy for automation-compatible interfaces, which registering the type library
+# names for IVorel.
+set(VRL_AUTOMATION_PROXY "{00020424-0000-0000-C000-000000000046}")
+# The library's flags as the platform registers a library loaded from a file: none of its own, and
+# LIBFLAG_FHASDISKIMAGE (8).
+set(VRL_LIB_FLAGS 8)
+
+# vrl_add_msi(TARGET VERSION MSI): the MSI of this architecture for product version VERSION, built by
+# TARGET from a source generated in a folder of its own.
+function(vrl_add_msi target version msi)
+    set(PROJECT_VERSION ${version})
+    set(folder ${CMAKE_BINARY_DIR}/${target})
+    configure_file(${CMAKE_SOURCE_DIR}/resources/VRLCOM.wxs.in ${folder}/VRLCOM.wxs @ONLY)
+    # wixl takes its sources relative to where it runs: the files are gathered there first.
+    add_custom_command(
+        OUTPUT ${msi}
+        COMMAND ${CMAKE_COMMAND} -E copy ${VRL_RELEASE_DIR}/VRLCOM.DLL ${CMAKE_BINARY_DIR}/include/VRLCOM.tlb
+                ${CMAKE_SOURCE_DIR}/README.md ${folder}
+        COMMAND ${VRL_WIXL} -a ${VRL_ARCH} -o ${msi} VRLCOM.wxs
+        DEPENDS ${VRL_RELEASE_DIR}/VRLCOM.DLL ${folder}/VRLCOM.wxs ${CMAKE_SOURCE_DIR}/README.md vrl_typelib
+        WORKING_DIRECTORY ${folder}
+        COMMENT "wixl: ${msi}"
+        VERBATIM)
+    add_custom_target(${target} ALL DEPENDS ${msi})
+endfunction()
+
+set(VRL_MSI ${CMAKE_BINARY_DIR}/package/VRLCOM-${PROJECT_VERSION}-${VRL_ARCH}.msi)
+vrl_add_msi(vrl_msi ${PROJECT_VERSION} ${VRL_MSI})
+
+install(FILES ${VRL_RELEASE_DIR}/VRLCOM.DLL ${VRL_RELEASE_DIR}/VRLCOM.manifest
+    ${CMAKE_BINARY_DIR}/include/VRLCOM.tlb DESTINATION ${VRL_ARCH})
 install(FILES
     ${CMAKE_BINARY_DIR}/include/VRLCOM.h
     ${CMAKE_BINARY_DIR}/include/VRLCOM_i.c

@@ -59,7 +59,7 @@ fi
 install_packages cmake ninja-build make g++ clang libclang-rt-14-dev llvm \
     googletest libbenchmark-dev libasio-dev python3 \
     g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64 \
-    wine wine64 wine32:i386 zip unzip procps
+    wine wine64 wine32:i386 zip unzip procps wixl osslsigncode openssl
 
 # Can this kernel run 32-bit programs? Debian's 32-bit Wine loader is one.
 runs_32bit() { /usr/lib/wine/wine --version >/dev/null 2>&1; }

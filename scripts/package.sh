@@ -1,46 +1,104 @@
 #!/usr/bin/env bash
-# Builds VRLCOM.DLL for x86 and x64 and makes the ZIP that ships to integrators: both DLLs with
-# their type libraries, the C/C++ header and id file, the examples and the README.
-#   bash scripts/package.sh            -> build/package/VRLCOM-<version>.zip
-# VRL_BUILD_ROOT picks another directory for the build trees (default: build).
+# Builds VRLCOM.DLL for x86 and x64 and makes what ships to integrators, in build/package:
+#   VRLCOM-<version>.zip          both DLLs (without debug information) with their assembly
+#                                 manifests and type libraries, the C/C++ header and id file, the
+#                                 examples and the README
+#   VRLCOM-<version>-x86.msi      the installers, one per architecture
+#   VRLCOM-<version>-x64.msi
+#   VRLCOM-<version>-symbols.zip  the DLLs' debug information (x86/ and x64/VRLCOM.DLL.debug)
+#   SHA256SUMS                    the SHA-256 of each of the four
+#
+#   bash scripts/package.sh [--certificate CERT.pem --key KEY.pem]
+# With a certificate and its key, the DLLs and the MSIs are signed with Authenticode
+# (scripts/sign.sh; VRL_SIGN_PASSWORD and VRL_SIGN_TIMESTAMP are passed on); without, nothing is
+# signed. VRL_BUILD_ROOT picks another directory for the build trees (default: build).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+certificate="" key=""
+while [ $# -gt 0 ]; do
+    case "$1" in
+        --certificate) certificate=$(realpath "$2"); shift 2 ;;
+        --key) key=$(realpath "$2"); shift 2 ;;
+        *) echo "usage: package.sh [--certificate CERT.pem --key KEY.pem]" >&2; exit 2 ;;
+    esac
+done
+if { [ -n "$certificate" ] && [ -z "$key" ]; } || { [ -z "$certificate" ] && [ -n "$key" ]; }; then
+    echo "package.sh: --certificate and --key go together" >&2
+    exit 2
+fi
+
 bash scripts/bootstrap.sh >/dev/null
 root=$(realpath -m "${VRL_BUILD_ROOT:-build}")
-mkdir -p "$root/package"
-log=$root/package/package.log
+out=$root/package
+mkdir -p "$out"
+log=$out/package.log
 : >"$log"
+fail() { tail -n 40 "$log"; echo "package: $*" >&2; exit 1; }
 
 for preset in win64 win32; do
     extra=()
-    # The x86 tree makes the package and takes the x64 tree's files along.
+    # The x86 tree makes the ZIP and takes the x64 tree's files along.
     [ "$preset" = win32 ] && extra=(-DVRL_PACKAGE_WITH="$root/win64")
     echo "package: building $preset"
+    # The shipped DLL is made anew from the build, so that no earlier signature stays on it.
+    rm -f "$root/$preset/release/VRLCOM.DLL"
     cmake --preset "$preset" -B "$root/$preset" "${extra[@]}" >>"$log" 2>&1 \
-        && cmake --build "$root/$preset" -j2 --target vrlcom >>"$log" 2>&1 \
-        || { tail -n 40 "$log"; exit 1; }
+        && cmake --build "$root/$preset" -j2 --target vrlcom vrl_release >>"$log" 2>&1 \
+        || fail "building $preset"
 done
+
+sign() {
+    [ -n "$certificate" ] || return 0
+    echo "package: signing $(basename -a "$@" | tr '\n' ' ')"
+    bash scripts/sign.sh "$certificate" "$key" "$@" >>"$log" 2>&1 || fail "signing"
+}
+
+# The DLLs are signed before the MSIs take them in.
+sign "$root/win32/release/VRLCOM.DLL" "$root/win64/release/VRLCOM.DLL"
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$root/win32/CMakeCache.txt")
+for preset in win64 win32; do
+    cmake --build "$root/$preset" -j2 --target vrl_msi >>"$log" 2>&1 || fail "building the $preset MSI"
+done
+cp "$root/win32/package/VRLCOM-$version-x86.msi" "$root/win64/package/VRLCOM-$version-x64.msi" "$out/"
+sign "$out/VRLCOM-$version-x86.msi" "$out/VRLCOM-$version-x64.msi"
 
 echo "package: cpack"
-(cd "$root/win32" && cpack -G ZIP -B "$root/package" >>"$log" 2>&1) || { tail -n 40 "$log"; exit 1; }
-zip_file=$(ls -t "$root"/package/VRLCOM-*.zip | head -n 1)
+rm -f "$out/VRLCOM-$version.zip"
+(cd "$root/win32" && cpack -G ZIP -B "$out" >>"$log" 2>&1) || fail "cpack"
+zip_file=$out/VRLCOM-$version.zip
+symbols=$out/VRLCOM-$version-symbols.zip
 
-# The package must hold both architectures' DLLs, each of its own machine type.
+# The debug information, under the names the DLLs' .gnu_debuglink sections give.
+staging=$(mktemp -d)
+trap 'rm -rf "$staging"' EXIT
+mkdir -p "$staging/x86" "$staging/x64"
+cp "$root/win32/release/VRLCOM.DLL.debug" "$staging/x86/"
+cp "$root/win64/release/VRLCOM.DLL.debug" "$staging/x64/"
+rm -f "$symbols"
+(cd "$staging" && zip -q -9 -r "$symbols" x86 x64) || fail "symbols ZIP"
+
+# The package must hold both architectures' DLLs, each of its own machine type and stripped.
 listing=$(unzip -Z1 "$zip_file")
-top=$(basename "$zip_file" .zip)
-for file in x86/VRLCOM.DLL x86/VRLCOM.tlb x64/VRLCOM.DLL x64/VRLCOM.tlb include/VRLCOM.h \
-            include/VRLCOM_i.c include/vrl_platform.h examples/send_and_query.vbs \
-            examples/send_and_query.js examples/cpp/early_bound_client.cpp README.md; do
-    grep -qx "$top/$file" <<<"$listing" || { echo "package: $file missing from $zip_file"; exit 1; }
+top=VRLCOM-$version
+for file in x86/VRLCOM.DLL x86/VRLCOM.tlb x86/VRLCOM.manifest x64/VRLCOM.DLL x64/VRLCOM.tlb \
+            x64/VRLCOM.manifest include/VRLCOM.h include/VRLCOM_i.c include/vrl_platform.h \
+            examples/send_and_query.vbs examples/send_and_query.js examples/cpp/early_bound_client.cpp README.md; do
+    grep -qx "$top/$file" <<<"$listing" || fail "$file missing from $zip_file"
 done
-check=$(mktemp -d)
-trap 'rm -rf "$check"' EXIT
+check=$staging/check
 unzip -q "$zip_file" "$top/x86/VRLCOM.DLL" "$top/x64/VRLCOM.DLL" -d "$check"
 i686-w64-mingw32-objdump -f "$check/$top/x86/VRLCOM.DLL" | grep -q 'file format pei-i386' \
-    || { echo "package: x86/VRLCOM.DLL is no x86 DLL"; exit 1; }
+    || fail "x86/VRLCOM.DLL is no x86 DLL"
 x86_64-w64-mingw32-objdump -f "$check/$top/x64/VRLCOM.DLL" | grep -q 'file format pei-x86-64' \
-    || { echo "package: x64/VRLCOM.DLL is no x64 DLL"; exit 1; }
+    || fail "x64/VRLCOM.DLL is no x64 DLL"
+for arch in x86 x64; do
+    x86_64-w64-mingw32-objdump -h "$check/$top/$arch/VRLCOM.DLL" | grep -q '\.debug_' \
+        && fail "$arch/VRLCOM.DLL carries debug information"
+done
 
-echo "package: $zip_file"
-sed "s|^|  |" <<<"$listing"
+artifacts=("VRLCOM-$version.zip" "VRLCOM-$version-x86.msi" "VRLCOM-$version-x64.msi" "VRLCOM-$version-symbols.zip")
+(cd "$out" && sha256sum "${artifacts[@]}" >SHA256SUMS && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS"
+
+echo "package: $out"
+(cd "$out" && ls -l "${artifacts[@]}" SHA256SUMS) | sed "s|^|  |"

@@ -73,6 +73,25 @@ inline std::wstring PlatformKey() {
     return TypeLibKey() + (sizeof(void*) == 8 ? L"\\1.0\\0\\win64" : L"\\1.0\\0\\win32");
 }
 
+// What examples/send_and_query.vbs prints against a fresh gateway simulator on `port`.
+inline std::string ScriptExampleOutput(unsigned port) {
+    return "StartCon 127.0.0.1:" + std::to_string(port) + ": status 0, text \"\"\n"
+           "SendMsg: status 0, text \"1000001\"\n"
+           "SendMsg_Order: status 0, text \"1000002\"\n"
+           "QueryMsg 1000001: status 0, text \"DELIVERED\"\n"
+           "QueryMsg 1000002: status 0, text \"SCHEDULED 20261225120000\"\n"
+           "EndCon\n";
+}
+
+// What examples/cpp/early_bound_client.cpp prints against a fresh gateway simulator.
+inline const std::string kEarlyBoundClientOutput =
+    "StartCon: status 0, text \"\"\n"
+    "SendMsg: status 0, text \"1000001\"\n"
+    "SendMsg_Order: status 0, text \"1000002\"\n"
+    "QueryMsg: status 0, text \"DELIVERED\"\n"
+    "QueryMsg: status 0, text \"SCHEDULED 20261225120000\"\n"
+    "EndCon\n";
+
 inline void ExpectOk(const ProcessResult& run, const char* what) {
     EXPECT_TRUE(run.started) << what;
     EXPECT_TRUE(run.finished) << what;
