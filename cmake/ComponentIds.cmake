@@ -14,7 +14,8 @@ function(vrl_match file text pattern out)
     set(${out} "${CMAKE_MATCH_1}" PARENT_SCOPE)
 endfunction()
 
-# An attribute of a declaration of the interface definition: uuid(...), version(...), helpstring("...").
+# An attribute of a declaration of the interface definition: uuid(...), version(...) or
+# helpstring("...").
 function(vrl_idl_attribute idl what declaration out)
     vrl_match(component/VRLCOM.idl "${idl}" "${what}\\(\"?([^\")]+)\"?\\)[^]]*\\][ \t\r\n]*${declaration}" value)
     set(${out} "${value}" PARENT_SCOPE)

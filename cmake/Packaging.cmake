@@ -59,8 +59,8 @@ set(VRL_AUTOMATION_PROXY "{00020424-0000-0000-C000-000000000046}")
 # LIBFLAG_FHASDISKIMAGE (8).
 set(VRL_LIB_FLAGS 8)
 
-# vrl_add_msi(TARGET VERSION MSI): the MSI of this architecture for product version VERSION, built by
-# TARGET from a source generated in a folder of its own.
+# vrl_add_msi(TARGET VERSION MSI): the MSI of this architecture for product version VERSION, built
+# by TARGET from a source generated in a folder of its own.
 function(vrl_add_msi target version msi)
     set(PROJECT_VERSION ${version})
     set(folder ${CMAKE_BINARY_DIR}/${target})

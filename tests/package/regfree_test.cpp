@@ -3,6 +3,7 @@
 // creates the class and talks to the gateway simulator; the same client without the manifests
 // cannot create it.
 #include <string>
+#include <vector>
 
 #include "gateway_simulator.h"
 #include "host_fixture.h"
@@ -38,8 +39,12 @@ std::wstring FileVersion(const std::wstring& path) {
     if (!::VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&info), &size) || info == nullptr) {
         return L"";
     }
-    return std::to_wstring(HIWORD(info->dwFileVersionMS)) + L"." + std::to_wstring(LOWORD(info->dwFileVersionMS)) +
-           L"." + std::to_wstring(HIWORD(info->dwFileVersionLS)) + L"." + std::to_wstring(LOWORD(info->dwFileVersionLS));
+    std::wstring version;
+    for (const DWORD part : {HIWORD(info->dwFileVersionMS), LOWORD(info->dwFileVersionMS),
+                             HIWORD(info->dwFileVersionLS), LOWORD(info->dwFileVersionLS)}) {
+        version += (version.empty() ? L"" : L".") + std::to_wstring(part);
+    }
+    return version;
 }
 
 TEST(RegistrationFree, TheClientCreatesTheClassFromTheAssemblyBesideIt) {
