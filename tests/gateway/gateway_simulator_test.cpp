@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -12,6 +13,8 @@
 #include "gateway_frame.h"
 #include "raw_client.h"
 #include "simulator_args.h"
+#include "simulator_messages.h"
+#include "simulator_reply_plan.h"
 #include "simulator_trace.h"
 
 namespace vrl::sim {
@@ -58,7 +61,7 @@ protected:
         return client;
     }
 
-    GatewaySimulator simulator_;
+    GatewaySimulator simulator_{with_history()};
 };
 
 TEST_F(SimulatorLoopback, RepliesAreStatusTextAndOneNul) {
@@ -176,6 +179,13 @@ TEST_F(SimulatorLoopback, ReassemblesRequestsThatArriveInPieces) {
     EXPECT_EQ(frames[2].fields[1], "two");
 }
 
+TEST_F(SimulatorLoopback, ReceivedNeedsHistoryToBeAskedFor) {
+    GatewaySimulator plain;
+    plain.start();
+    EXPECT_THROW(plain.received(), std::logic_error);
+    EXPECT_TRUE(simulator_.received().empty());
+}
+
 TEST_F(SimulatorLoopback, StopClosesOpenConnections) {
     RawClient client(simulator_.port());
     ASSERT_TRUE(client.send(login_frame()));
@@ -201,6 +211,17 @@ TEST(SimulatorAccounts, OnlyConfiguredAccountsLogIn) {
     EXPECT_EQ(status("alice", "s3cret "), kStatusBadLogin);
 }
 
+std::vector<std::string> read_lines(const std::string& path) {
+    std::ifstream in(path);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    in.close();
+    std::remove(path.c_str());
+    return lines;
+}
+
 TEST(SimulatorTrace, WritesOneJsonLinePerFrameInEitherDirection) {
     const std::string path = testing::TempDir() + "gateway_simulator_trace.jsonl";
     {
@@ -214,15 +235,11 @@ TEST(SimulatorTrace, WritesOneJsonLinePerFrameInEitherDirection) {
         ASSERT_TRUE(client.send(frame(kCommandSubmit, {"0912345678", "h\"i\xA4", "d"})));
         ASSERT_FALSE(client.receive().empty());
     }
-    std::ifstream in(path);
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(line);
-    }
-    std::remove(path.c_str());
+    const std::vector<std::string> lines = read_lines(path);
     ASSERT_EQ(lines.size(), 4u);
+    // The password is masked in the fields and in the bytes, its terminator kept.
     EXPECT_EQ(lines[0].rfind("{\"dir\":\"in\",\"conn\":1,\"command\":0,\"body_length\":10,\"well_formed\":true,"
-                             "\"fields\":[\"demo\",\"demo\"],\"hex\":\"00000a64656d6f0064656d6f00",
+                             "\"fields\":[\"demo\",\"***\"],\"hex\":\"00000a64656d6f002a2a2a2a000000",
                              0),
               0u);
     EXPECT_EQ(lines[1], "{\"dir\":\"out\",\"conn\":1,\"status\":0,\"text\":\"login ok\",\"hex\":\"006c6f67696e206f6b00\"}");
@@ -235,9 +252,173 @@ TEST(SimulatorTrace, WritesOneJsonLinePerFrameInEitherDirection) {
 
 TEST(SimulatorTrace, ReplyLineShowsWhatWasWritten) {
     const Bytes one = {0x05};
-    EXPECT_EQ(trace_reply_line(3, one), "{\"dir\":\"out\",\"conn\":3,\"status\":5,\"text\":\"\",\"hex\":\"05\"}");
-    EXPECT_EQ(trace_reply_line(3, {}), "{\"dir\":\"out\",\"conn\":3,\"hex\":\"\"}");
+    const ReplyPiece whole[] = {{1, 0ms}};
+    EXPECT_EQ(trace_reply_line(3, one, whole, true),
+              "{\"dir\":\"out\",\"conn\":3,\"status\":5,\"text\":\"\",\"hex\":\"05\"}");
+    EXPECT_EQ(trace_reply_line(3, {}, {}, false), "{\"dir\":\"out\",\"conn\":3,\"hex\":\"\",\"complete\":false}");
+    const Bytes ok = {0x00, 'o', 'k', 0x00};
+    const ReplyPiece cut[] = {{1, 0ms}, {3, 40ms}};
+    EXPECT_EQ(trace_reply_line(4, ok, cut, true),
+              "{\"dir\":\"out\",\"conn\":4,\"status\":0,\"text\":\"ok\",\"hex\":\"006f6b00\","
+              "\"pieces\":[{\"bytes\":1,\"delay_ms\":0},{\"bytes\":3,\"delay_ms\":40}]}");
+    const ReplyPiece late[] = {{4, 250ms}};
+    EXPECT_NE(trace_reply_line(4, ok, late, true).find("\"pieces\":[{\"bytes\":4,\"delay_ms\":250}]"),
+              std::string::npos);
     EXPECT_EQ(json_string(std::string("a\\b\n\x7f", 5)), "\"a\\\\b\\u000a\\u007f\"");
+}
+
+TEST(SimulatorTrace, MasksEveryLoginFieldAfterTheUserUnlessAskedNotTo) {
+    const Bytes login = frame(kCommandLogin, {"alice", "pa\x01ss"});
+    const ReceivedFrame decoded = decode_request(std::span<const std::uint8_t, kRequestSize>(login.data(), kRequestSize), 2);
+    const std::string masked = trace_request_line(decoded, true);
+    EXPECT_NE(masked.find("\"fields\":[\"alice\",\"***\"]"), std::string::npos) << masked;
+    EXPECT_NE(masked.find("\"hex\":\"00000c616c696365002a2a2a2a2a00000000"), std::string::npos) << masked;
+    EXPECT_EQ(masked.find("pa"), std::string::npos);
+    const std::string secret = trace_request_line(decoded, false);
+    EXPECT_NE(secret.find("\"fields\":[\"alice\",\"pa\\u0001ss\"]"), std::string::npos) << secret;
+    EXPECT_NE(secret.find("616c6963650070610173730000"), std::string::npos) << secret;
+    // A login with extra fields is masked after the user as well; other commands never are.
+    const Bytes three = frame(kCommandLogin, {"u", "p", "q"});
+    EXPECT_NE(trace_request_line(decode_request(std::span<const std::uint8_t, kRequestSize>(three.data(), kRequestSize), 1), true)
+                  .find("[\"u\",\"***\",\"***\"]"),
+              std::string::npos);
+    const Bytes submit = frame(kCommandSubmit, {"0912", "secret-looking", "d"});
+    EXPECT_NE(trace_request_line(decode_request(std::span<const std::uint8_t, kRequestSize>(submit.data(), kRequestSize), 1), true)
+                  .find("secret-looking"),
+              std::string::npos);
+}
+
+// One line per reply, written once the whole reply is out, with the pieces a fault mode cut it
+// into; the client gets every byte of it.
+TEST(SimulatorTrace, SplitReplyIsOneLineWithItsPieces) {
+    const std::string path = testing::TempDir() + "gateway_simulator_split.jsonl";
+    {
+        SimulatorOptions options;
+        options.trace_path = path;
+        options.fault = FaultMode::SplitReply;
+        options.fault_arg = 30;
+        GatewaySimulator simulator(options);
+        simulator.start();
+        RawClient client(simulator.port());
+        ASSERT_TRUE(client.send(login_frame()));
+        std::string reply;
+        while (reply.size() < 10) {
+            const Bytes got = client.receive();
+            ASSERT_FALSE(got.empty());
+            reply.append(got.begin(), got.end());
+        }
+        EXPECT_EQ(reply, std::string("\0login ok\0", 10));
+    }
+    const std::vector<std::string> lines = read_lines(path);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[1], "{\"dir\":\"out\",\"conn\":1,\"status\":0,\"text\":\"login ok\",\"hex\":\"006c6f67696e206f6b00\","
+                        "\"pieces\":[{\"bytes\":5,\"delay_ms\":0},{\"bytes\":5,\"delay_ms\":30}]}");
+}
+
+#ifdef __linux__
+// /dev/full fails every write: the failure is reported once, and the server goes on serving.
+TEST(SimulatorTrace, AFailedWriteEndsTheTraceNotTheServer) {
+    SimulatorOptions options;
+    options.trace_path = "/dev/full";
+    testing::internal::CaptureStderr();
+    {
+        GatewaySimulator simulator(options);
+        simulator.start();
+        for (int i = 0; i < 3; ++i) {
+            RawClient client(simulator.port());
+            ASSERT_TRUE(client.send(login_frame()));
+            EXPECT_EQ(reply_of(client.receive()).status, kStatusOk) << "client " << i;
+        }
+    }
+    const std::string errors = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << errors;
+    EXPECT_NE(errors.find("writing the trace file /dev/full failed"), std::string::npos) << errors;
+}
+#endif
+
+TEST(SimulatorReplyPlan, EveryFaultModeShapesTheReplyAsDocumented) {
+    struct Case {
+        FaultMode mode;
+        int arg;
+        std::size_t size;
+        std::vector<std::pair<std::size_t, int>> pieces;  // length, delay in ms
+    };
+    const Reply ok{kStatusOk, "login ok"};
+    const Case cases[] = {
+        {FaultMode::None, 0, 10, {{10, 0}}},
+        {FaultMode::FixedStatus, 9, 10, {{10, 0}}},
+        {FaultMode::DelayReply, 250, 10, {{10, 250}}},
+        {FaultMode::SplitReply, 0, 10, {{5, 0}, {5, 200}}},
+        {FaultMode::SplitReply, 7, 10, {{5, 0}, {5, 7}}},
+        {FaultMode::OneByteReply, 0, 1, {{1, 0}}},
+        {FaultMode::LongReply, 0, kResponseSize, {{kResponseSize, 0}}},
+    };
+    for (const Case& c : cases) {
+        SimulatorOptions options;
+        options.fault = c.mode;
+        options.fault_arg = c.arg;
+        const ReplyPlan plan = plan_reply(ok, options);
+        EXPECT_EQ(plan.bytes.size(), c.size) << fault_mode_name(c.mode);
+        ASSERT_EQ(plan.pieces.size(), c.pieces.size()) << fault_mode_name(c.mode);
+        for (std::size_t i = 0; i < c.pieces.size(); ++i) {
+            EXPECT_EQ(plan.pieces[i].length, c.pieces[i].first) << fault_mode_name(c.mode) << " piece " << i;
+            EXPECT_EQ(plan.pieces[i].delay.count(), c.pieces[i].second) << fault_mode_name(c.mode) << " piece " << i;
+        }
+        EXPECT_EQ(plan.bytes[0], kStatusOk);
+    }
+}
+
+TEST(SimulatorMessages, TheTableKeepsTheNewestAndEvictsTheOldest) {
+    MessageTable table(3);
+    EXPECT_EQ(table.add("0912345678", ""), kFirstMessageId);
+    EXPECT_EQ(table.add("+88691234567890123456", "20270101083000"), kFirstMessageId + 1);
+    EXPECT_EQ(table.state(kFirstMessageId, "0912345678"), std::string(kStateDelivered));
+    EXPECT_EQ(table.state(kFirstMessageId + 1, "+88691234567890123456"), "SCHEDULED 20270101083000");
+    EXPECT_EQ(table.state(kFirstMessageId, "0912345679"), std::nullopt);
+    EXPECT_EQ(table.state(kFirstMessageId + 2, "0912345678"), std::nullopt);
+    EXPECT_EQ(table.add("1", ""), kFirstMessageId + 2);
+    EXPECT_EQ(table.add("2", ""), kFirstMessageId + 3);
+    EXPECT_EQ(table.size(), 3u);
+    EXPECT_EQ(table.state(kFirstMessageId, "0912345678"), std::nullopt);
+    EXPECT_EQ(table.state(kFirstMessageId + 1, "+88691234567890123456"), "SCHEDULED 20270101083000");
+    EXPECT_EQ(table.state(kFirstMessageId + 3, "2"), std::string(kStateDelivered));
+    EXPECT_EQ(table.state(0, "2"), std::nullopt);
+    EXPECT_EQ(table.state(UINT64_MAX, "2"), std::nullopt);
+}
+
+TEST(SimulatorLimits, SessionsBeyondTheLimitAreClosedAtOnce) {
+    SimulatorOptions options;
+    options.max_sessions = 1;
+    GatewaySimulator simulator(options);
+    simulator.start();
+    RawClient first(simulator.port());
+    ASSERT_TRUE(first.send(login_frame()));
+    ASSERT_EQ(reply_of(first.receive()).status, kStatusOk);
+    RawClient second(simulator.port());
+    EXPECT_TRUE(second.closed_by_server());
+    ASSERT_TRUE(first.send(frame(kCommandSubmit, {"0912345678", "still served", "d"})));
+    EXPECT_EQ(reply_of(first.receive()).status, kStatusOk);
+    EXPECT_EQ(simulator.connections(), 2u);
+}
+
+// Each case waits for the server's close for at most 5 s, far beyond the 100 ms deadline.
+TEST(SimulatorLimits, IdleDeadlineClosesSilentAndStuckClients) {
+    SimulatorOptions options;
+    options.idle_timeout = 100ms;
+    GatewaySimulator simulator(options);
+    simulator.start();
+    RawClient silent(simulator.port());
+    EXPECT_TRUE(silent.closed_by_server());
+    // Half a request, then nothing: the deadline covers the whole frame, not each byte.
+    RawClient stuck(simulator.port());
+    const Bytes login = login_frame();
+    ASSERT_TRUE(stuck.send(std::span(login).first(100)));
+    EXPECT_TRUE(stuck.closed_by_server());
+    // A served client is answered first; its deadline starts again with the next request.
+    RawClient served(simulator.port());
+    ASSERT_TRUE(served.send(login));
+    EXPECT_EQ(reply_of(served.receive()).status, kStatusOk);
+    EXPECT_TRUE(served.closed_by_server());
 }
 
 TEST(SimulatorReply, TextIsCutToFitOneResponse) {
@@ -250,7 +431,8 @@ TEST(SimulatorReply, TextIsCutToFitOneResponse) {
 TEST(SimulatorArgs, ReadsEveryOption) {
     const SimulatorCommand c = parse_simulator_args({"--address", "0.0.0.0", "--port", "7100", "--account",
                                                      "a:b:c", "--account", "x:", "--trace", "t.jsonl",
-                                                     "--fault", "delay-reply=250"});
+                                                     "--trace-secrets", "--max-sessions", "5", "--idle-timeout",
+                                                     "1500", "--fault", "delay-reply=250"});
     ASSERT_EQ(c.kind, SimulatorCommand::Kind::Run) << c.error;
     EXPECT_EQ(c.options.address, "0.0.0.0");
     EXPECT_EQ(c.options.port, 7100);
@@ -261,6 +443,15 @@ TEST(SimulatorArgs, ReadsEveryOption) {
     EXPECT_EQ(c.options.trace_path, "t.jsonl");
     EXPECT_EQ(c.options.fault, FaultMode::DelayReply);
     EXPECT_EQ(c.options.fault_arg, 250);
+    EXPECT_TRUE(c.options.trace_secrets);
+    EXPECT_EQ(c.options.max_sessions, 5u);
+    EXPECT_EQ(c.options.idle_timeout, 1500ms);
+    const SimulatorCommand defaults = parse_simulator_args({});
+    EXPECT_FALSE(defaults.options.trace_secrets);
+    EXPECT_EQ(defaults.options.max_sessions, kDefaultMaxSessions);
+    EXPECT_EQ(defaults.options.idle_timeout, std::chrono::minutes(5));
+    EXPECT_FALSE(defaults.options.keep_history);
+    EXPECT_EQ(parse_simulator_args({"--idle-timeout", "0"}).options.idle_timeout, 0ms);
 }
 
 TEST(SimulatorArgs, RefusesWhatItCannotUse) {
@@ -268,7 +459,8 @@ TEST(SimulatorArgs, RefusesWhatItCannotUse) {
     for (const Args& args : {Args{"--port", "65536"}, Args{"--port", "-1"}, Args{"--port", "80x"}, Args{"--port"},
                              Args{"--account", "nocolon"}, Args{"--account", ":pw"}, Args{"--fault", "bogus"},
                              Args{"--fault", "delay-reply"}, Args{"--fault", "close-after"},
-                             Args{"--fault", "fixed-status=256"}, Args{"--verbose"}}) {
+                             Args{"--fault", "fixed-status=256"}, Args{"--verbose"}, Args{"--max-sessions", "0"},
+                             Args{"--max-sessions", "x"}, Args{"--idle-timeout", "-1"}, Args{"--idle-timeout"}}) {
         EXPECT_EQ(parse_simulator_args(args).kind, SimulatorCommand::Kind::Error) << args[0];
     }
     EXPECT_EQ(parse_simulator_args({"--help"}).kind, SimulatorCommand::Kind::Help);

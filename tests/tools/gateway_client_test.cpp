@@ -77,7 +77,7 @@ protected:
         return run_client(command, connection, out_);
     }
 
-    sim::GatewaySimulator simulator_;
+    sim::GatewaySimulator simulator_{sim::with_history()};
     std::ostringstream out_;
 };
 

@@ -5,8 +5,9 @@
 namespace vrl::sim {
 namespace {
 
-bool parse_int(const std::string& text, int low, int high, int& value) {
-    int v = 0;
+template <typename Int>
+bool parse_int(const std::string& text, Int low, Int high, Int& value) {
+    Int v = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), v);
     if (text.empty() || error != std::errc{} || end != text.data() + text.size() || v < low || v > high) {
         return false;
@@ -35,7 +36,8 @@ bool parse_fault(const std::string& text, SimulatorOptions& options) {
 
 const char* const kSimulatorUsage =
     "usage: gateway_simulator [--address IP] [--port N] [--account USER:PASSWORD]...\n"
-    "                         [--trace FILE] [--fault MODE[=ARG]] [--help]\n"
+    "                         [--trace FILE [--trace-secrets]] [--max-sessions N]\n"
+    "                         [--idle-timeout MS] [--fault MODE[=ARG]] [--help]\n"
     "\n"
     "A message gateway server for testing. Prints \"listening on IP:PORT\" as its first line\n"
     "and serves until SIGINT or SIGTERM (Ctrl+C or closing the console on Windows).\n"
@@ -43,7 +45,12 @@ const char* const kSimulatorUsage =
     "  --address IP      IPv4 address to listen on (default 127.0.0.1)\n"
     "  --port N          port to listen on; 0 (default) picks a free one\n"
     "  --account U:P     an account that may log in; repeatable (default demo:demo)\n"
-    "  --trace FILE      write one JSON line per frame received or sent\n"
+    "  --trace FILE      write one JSON line per frame received or sent (passwords as \"***\")\n"
+    "  --trace-secrets   write passwords to the trace as they arrived\n"
+    "  --max-sessions N  serve at most N connections at once; close further ones at once\n"
+    "                    (default 1024)\n"
+    "  --idle-timeout MS close a connection that takes longer than MS milliseconds to send a\n"
+    "                    whole request or to take a reply (default 300000, 5 minutes; 0: never)\n"
     "  --fault MODE      misbehave on purpose:\n"
     "      close-on-accept       close every connection at once\n"
     "      no-reply[=N]          answer N requests per connection (default 0), then none\n"
@@ -58,7 +65,9 @@ const char* const kSimulatorUsage =
     "the new message id, a query the message state (\"DELIVERED\" or \"SCHEDULED <time>\").\n"
     "Refusals: 1 bad login, 2 login required, 3 unknown message id, 4 malformed send time,\n"
     "5 malformed request, 6 unknown command, 7 invalid mobile number, 8 message over 160 bytes.\n"
-    "Send times are YYYYMMDDhhmmss; mobile numbers are 1 to 20 digits after an optional '+'.\n";
+    "Send times are YYYYMMDDhhmmss; mobile numbers are 1 to 20 digits after an optional '+'.\n"
+    "Queries are answered for the last 100000 messages issued; older ids are evicted, oldest\n"
+    "first, and then answered 3 (unknown message id).\n";
 
 SimulatorCommand parse_simulator_args(const std::vector<std::string>& args) {
     SimulatorCommand command;
@@ -73,8 +82,12 @@ SimulatorCommand parse_simulator_args(const std::vector<std::string>& args) {
             command.kind = SimulatorCommand::Kind::Help;
             return command;
         }
+        if (flag == "--trace-secrets") {
+            command.options.trace_secrets = true;
+            continue;
+        }
         if (flag != "--address" && flag != "--port" && flag != "--account" && flag != "--trace" &&
-            flag != "--fault") {
+            flag != "--fault" && flag != "--max-sessions" && flag != "--idle-timeout") {
             return fail("unknown argument: " + flag);
         }
         if (i + 1 == args.size()) {
@@ -97,6 +110,18 @@ SimulatorCommand parse_simulator_args(const std::vector<std::string>& args) {
             command.options.accounts.push_back(std::move(*account));
         } else if (flag == "--trace") {
             command.options.trace_path = value;
+        } else if (flag == "--max-sessions") {
+            int sessions = 0;
+            if (!parse_int(value, 1, 1'000'000, sessions)) {
+                return fail("bad session limit: " + value);
+            }
+            command.options.max_sessions = static_cast<std::size_t>(sessions);
+        } else if (flag == "--idle-timeout") {
+            long long ms = 0;
+            if (!parse_int(value, 0LL, 7LL * 24 * 3600 * 1000, ms)) {
+                return fail("bad idle time-out: " + value);
+            }
+            command.options.idle_timeout = std::chrono::milliseconds(ms);
         } else if (!parse_fault(value, command.options)) {
             return fail("bad fault mode: " + value);
         }
