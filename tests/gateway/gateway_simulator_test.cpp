@@ -277,5 +277,95 @@ TEST(SimulatorArgs, RefusesWhatItCannotUse) {
     EXPECT_EQ(split.options.fault_arg, 0);
 }
 
+TEST(SimulatorArgs, ReadsTheModesThatCutOrPadReplies) {
+    using Args = std::vector<std::string>;
+    struct Case {
+        const char* text;
+        FaultMode mode;
+        int arg;
+        int pause;
+    };
+    for (const Case& c : {Case{"split-at=1", FaultMode::SplitAt, 1, 200}, Case{"split-at=128,0", FaultMode::SplitAt, 128, 0},
+                          Case{"split-at=5,750", FaultMode::SplitAt, 5, 750},
+                          Case{"extra-bytes=4096", FaultMode::ExtraBytes, 4096, 200},
+                          Case{"stray-reply=0", FaultMode::StrayReply, 0, 200}}) {
+        const SimulatorCommand command = parse_simulator_args({"--fault", c.text});
+        ASSERT_EQ(command.kind, SimulatorCommand::Kind::Run) << c.text << ": " << command.error;
+        EXPECT_EQ(command.options.fault, c.mode) << c.text;
+        EXPECT_EQ(command.options.fault_arg, c.arg) << c.text;
+        EXPECT_EQ(command.options.fault_pause_ms, c.pause) << c.text;
+    }
+    for (const char* bad : {"split-at", "split-at=0", "split-at=129", "split-at=5,", "split-at=5,-1", "split-at=,5",
+                            "extra-bytes", "extra-bytes=0", "extra-bytes=4097", "stray-reply", "stray-reply=x"}) {
+        EXPECT_EQ(parse_simulator_args(Args{"--fault", bad}).kind, SimulatorCommand::Kind::Error) << bad;
+    }
+}
+
+TEST(SimulatorFaults, ReplyPiecesCarryEveryByteInOrderWithTheirDelays) {
+    const Bytes reply = encode_reply({kStatusOk, "1000001"});  // 9 bytes
+    auto options = [](FaultMode mode, int arg, int pause = 200) {
+        SimulatorOptions o;
+        o.fault = mode;
+        o.fault_arg = arg;
+        o.fault_pause_ms = pause;
+        return o;
+    };
+    using std::chrono::milliseconds;
+    const Bytes stray(kStrayBytes.begin(), kStrayBytes.end());
+
+    auto pieces = reply_pieces(options(FaultMode::SplitAt, 3, 40), reply);
+    ASSERT_EQ(pieces.size(), 2u);
+    EXPECT_EQ(pieces[0].bytes, Bytes(reply.begin(), reply.begin() + 3));
+    EXPECT_EQ(pieces[0].delay, milliseconds(0));
+    EXPECT_EQ(pieces[1].bytes, Bytes(reply.begin() + 3, reply.end()));
+    EXPECT_EQ(pieces[1].delay, milliseconds(40));
+    // A cut at or past the end is the whole reply in one piece.
+    pieces = reply_pieces(options(FaultMode::SplitAt, 9), reply);
+    ASSERT_EQ(pieces.size(), 1u);
+    EXPECT_EQ(pieces[0].bytes, reply);
+
+    pieces = reply_pieces(options(FaultMode::SplitReply, 0), reply);
+    ASSERT_EQ(pieces.size(), 2u);
+    EXPECT_EQ(pieces[0].bytes.size(), 4u);
+    EXPECT_EQ(pieces[1].delay, milliseconds(200));
+
+    pieces = reply_pieces(options(FaultMode::ExtraBytes, 8), reply);
+    ASSERT_EQ(pieces.size(), 1u);
+    Bytes padded = reply;
+    padded.insert(padded.end(), stray.begin(), stray.end());
+    padded.insert(padded.end(), stray.begin(), stray.begin() + 2);
+    EXPECT_EQ(pieces[0].bytes, padded);
+
+    pieces = reply_pieces(options(FaultMode::StrayReply, 70), reply);
+    ASSERT_EQ(pieces.size(), 2u);
+    EXPECT_EQ(pieces[0].bytes, reply);
+    EXPECT_EQ(pieces[1].bytes, stray);
+    EXPECT_EQ(pieces[1].delay, milliseconds(70));
+
+    pieces = reply_pieces(options(FaultMode::DelayReply, 30), reply);
+    ASSERT_EQ(pieces.size(), 1u);
+    EXPECT_EQ(pieces[0].delay, milliseconds(30));
+    EXPECT_EQ(reply_pieces(options(FaultMode::OneByteReply, 0), reply)[0].bytes, Bytes{kStatusOk});
+    EXPECT_EQ(reply_pieces(options(FaultMode::LongReply, 0), reply)[0].bytes.size(), kResponseSize);
+    EXPECT_EQ(reply_pieces(options(FaultMode::None, 0), reply)[0].bytes, reply);
+}
+
+TEST(SimulatorFaults, AStrayReplyFollowsEveryReplyOnTheWire) {
+    SimulatorOptions options;
+    options.fault = FaultMode::StrayReply;
+    GatewaySimulator simulator(options);
+    simulator.start();
+    RawClient client(simulator.port());
+    ASSERT_TRUE(client.send(login_frame()));
+    std::string got;
+    const std::string expected = std::string("\0login ok\0", 10) + std::string(kStrayBytes);
+    while (got.size() < expected.size()) {
+        const Bytes piece = client.receive();
+        ASSERT_FALSE(piece.empty()) << "after " << got.size() << " bytes";
+        got.append(piece.begin(), piece.end());
+    }
+    EXPECT_EQ(got, expected);
+}
+
 }  // namespace
 }  // namespace vrl::sim

@@ -24,6 +24,45 @@ constexpr std::size_t kLongReplyText = kResponseSize - 1;
 
 }  // namespace
 
+std::vector<ReplyPiece> reply_pieces(const SimulatorOptions& options, std::vector<std::uint8_t> reply) {
+    using std::chrono::milliseconds;
+    const int arg = std::max(options.fault_arg, 0);
+    auto cut = [&reply](std::size_t at, milliseconds pause) {
+        at = std::min(at, reply.size());
+        std::vector<ReplyPiece> pieces;
+        pieces.push_back({std::vector<std::uint8_t>(reply.begin(), reply.begin() + static_cast<std::ptrdiff_t>(at)), {}});
+        pieces.push_back({std::vector<std::uint8_t>(reply.begin() + static_cast<std::ptrdiff_t>(at), reply.end()), pause});
+        std::erase_if(pieces, [](const ReplyPiece& p) { return p.bytes.empty(); });
+        return pieces;
+    };
+    const std::vector<std::uint8_t> stray(kStrayBytes.begin(), kStrayBytes.end());
+    switch (options.fault) {
+    case FaultMode::DelayReply:
+        return {{std::move(reply), milliseconds(arg)}};
+    case FaultMode::SplitReply:
+        return cut(reply.size() / 2, milliseconds(arg > 0 ? arg : kDefaultSplitPauseMs));
+    case FaultMode::SplitAt:
+        return cut(static_cast<std::size_t>(arg), milliseconds(std::max(options.fault_pause_ms, 0)));
+    case FaultMode::OneByteReply:
+        reply.resize(1);
+        break;
+    case FaultMode::LongReply:
+        reply.pop_back();
+        reply.resize(1 + kLongReplyText, static_cast<std::uint8_t>('x'));
+        break;
+    case FaultMode::ExtraBytes:
+        for (std::size_t i = 0; i < static_cast<std::size_t>(arg); ++i) {
+            reply.push_back(stray[i % stray.size()]);
+        }
+        break;
+    case FaultMode::StrayReply:
+        return {{std::move(reply), {}}, {stray, milliseconds(arg)}};
+    default:
+        break;
+    }
+    return {{std::move(reply), {}}};
+}
+
 class Session;
 
 struct GatewaySimulator::Impl {
@@ -97,19 +136,8 @@ private:
         if (o.fault == FaultMode::FixedStatus) {
             reply.status = static_cast<std::uint8_t>(o.fault_arg);
         }
-        reply_ = encode_reply(reply);
-        if (o.fault == FaultMode::OneByteReply) {
-            reply_.resize(1);
-        } else if (o.fault == FaultMode::LongReply) {
-            reply_.pop_back();
-            reply_.resize(1 + kLongReplyText, static_cast<std::uint8_t>('x'));
-        }
-
-        if (o.fault == FaultMode::DelayReply) {
-            after(std::chrono::milliseconds(o.fault_arg), [this] { write_from(0); });
-        } else {
-            write_from(0);
-        }
+        pieces_ = reply_pieces(o, encode_reply(reply));
+        write_piece(0);
     }
 
     template <typename Action>
@@ -122,25 +150,29 @@ private:
         });
     }
 
-    // Writes the reply from offset on. A split reply stops halfway and writes the rest after a
-    // pause, once the first part is out; the end of a reply goes on to the next request.
-    void write_from(std::size_t offset) {
-        const SimulatorOptions& o = sim_.options;
-        const bool split = o.fault == FaultMode::SplitReply && offset == 0;
-        const std::size_t end = split ? reply_.size() / 2 : reply_.size();
-        sim_.trace_reply(id_, std::span<const std::uint8_t>(reply_).subspan(offset, end - offset));
-        const std::chrono::milliseconds pause(o.fault_arg > 0 ? o.fault_arg : kDefaultSplitPauseMs);
-        asio::async_write(socket_, asio::buffer(reply_.data() + offset, end - offset),
-                          [self = shared_from_this(), end, pause](const asio::error_code& ec, std::size_t) {
-                              if (ec) {
-                                  return;
-                              }
-                              if (end < self->reply_.size()) {
-                                  self->after(pause, [raw = self.get(), end] { raw->write_from(end); });
-                              } else {
-                                  self->read_next();
-                              }
-                          });
+    // Writes the pieces of the reply one after the other, each after its delay; once the last
+    // is out the session goes on to the next request.
+    void write_piece(std::size_t index) {
+        if (index == pieces_.size()) {
+            read_next();
+            return;
+        }
+        const ReplyPiece& piece = pieces_[index];
+        auto write = [this, index] {
+            const std::vector<std::uint8_t>& bytes = pieces_[index].bytes;
+            sim_.trace_reply(id_, bytes);
+            asio::async_write(socket_, asio::buffer(bytes),
+                              [self = shared_from_this(), index](const asio::error_code& ec, std::size_t) {
+                                  if (!ec) {
+                                      self->write_piece(index + 1);
+                                  }
+                              });
+        };
+        if (piece.delay.count() > 0) {
+            after(piece.delay, write);
+        } else {
+            write();
+        }
     }
 
     GatewaySimulator::Impl& sim_;
@@ -149,7 +181,7 @@ private:
     std::uint64_t id_;
     SessionState state_;
     std::array<std::uint8_t, kRequestSize> request_{};
-    std::vector<std::uint8_t> reply_;
+    std::vector<ReplyPiece> pieces_;
     unsigned answered_ = 0;
 };
 
@@ -289,6 +321,9 @@ constexpr FaultName kFaultNames[] = {
     {FaultMode::LongReply, "long-reply"},
     {FaultMode::CloseAfter, "close-after"},
     {FaultMode::FixedStatus, "fixed-status"},
+    {FaultMode::SplitAt, "split-at"},
+    {FaultMode::ExtraBytes, "extra-bytes"},
+    {FaultMode::StrayReply, "stray-reply"},
 };
 
 }  // namespace

@@ -3,6 +3,7 @@
 // connections at once. Construct, start(), point clients at port(), inspect received(); the
 // destructor stops it. The statuses and texts it answers with are in simulator_protocol.h.
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -25,6 +26,9 @@ enum class FaultMode {
     LongReply,       // reply with the status byte and 128 text bytes, no NUL
     CloseAfter,      // answer the first fault_arg requests of a connection, close on the next one unanswered
     FixedStatus,     // answer as usual but with status byte fault_arg (0 to 255)
+    SplitAt,         // write the first fault_arg bytes of each reply, the rest fault_pause_ms later
+    ExtraBytes,      // follow each reply, in the same write, by fault_arg stray bytes (kStrayBytes over and over)
+    StrayReply,      // fault_arg ms after each reply, write kStrayBytes on their own
 };
 
 struct SimulatorOptions {
@@ -34,7 +38,18 @@ struct SimulatorOptions {
     std::string trace_path;           // empty: no trace
     FaultMode fault = FaultMode::None;
     int fault_arg = 0;
+    int fault_pause_ms = 200;  // split-at: the pause before the second piece
 };
+
+// One write of a reply as the fault mode cuts it: the bytes, written once the delay has passed
+// after the previous piece is out (after the request, for the first piece).
+struct ReplyPiece {
+    std::vector<std::uint8_t> bytes;
+    std::chrono::milliseconds delay{0};
+};
+
+// The writes that carry one encoded reply under the options' fault mode. Pure: tests call it.
+std::vector<ReplyPiece> reply_pieces(const SimulatorOptions& options, std::vector<std::uint8_t> reply);
 
 class GatewaySimulator {
 public:
