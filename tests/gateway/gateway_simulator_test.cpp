@@ -14,7 +14,6 @@
 #include "raw_client.h"
 #include "simulator_args.h"
 #include "simulator_messages.h"
-#include "simulator_reply_plan.h"
 #include "simulator_trace.h"
 
 namespace vrl::sim {
@@ -252,16 +251,16 @@ TEST(SimulatorTrace, WritesOneJsonLinePerFrameInEitherDirection) {
 
 TEST(SimulatorTrace, ReplyLineShowsWhatWasWritten) {
     const Bytes one = {0x05};
-    const ReplyPiece whole[] = {{1, 0ms}};
+    const ReplyPiece whole[] = {{one, 0ms}};
     EXPECT_EQ(trace_reply_line(3, one, whole, true),
               "{\"dir\":\"out\",\"conn\":3,\"status\":5,\"text\":\"\",\"hex\":\"05\"}");
     EXPECT_EQ(trace_reply_line(3, {}, {}, false), "{\"dir\":\"out\",\"conn\":3,\"hex\":\"\",\"complete\":false}");
     const Bytes ok = {0x00, 'o', 'k', 0x00};
-    const ReplyPiece cut[] = {{1, 0ms}, {3, 40ms}};
+    const ReplyPiece cut[] = {{{0x00}, 0ms}, {{'o', 'k', 0x00}, 40ms}};
     EXPECT_EQ(trace_reply_line(4, ok, cut, true),
               "{\"dir\":\"out\",\"conn\":4,\"status\":0,\"text\":\"ok\",\"hex\":\"006f6b00\","
               "\"pieces\":[{\"bytes\":1,\"delay_ms\":0},{\"bytes\":3,\"delay_ms\":40}]}");
-    const ReplyPiece late[] = {{4, 250ms}};
+    const ReplyPiece late[] = {{ok, 250ms}};
     EXPECT_NE(trace_reply_line(4, ok, late, true).find("\"pieces\":[{\"bytes\":4,\"delay_ms\":250}]"),
               std::string::npos);
     EXPECT_EQ(json_string(std::string("a\\b\n\x7f", 5)), "\"a\\\\b\\u000a\\u007f\"");
@@ -289,30 +288,55 @@ TEST(SimulatorTrace, MasksEveryLoginFieldAfterTheUserUnlessAskedNotTo) {
 }
 
 // One line per reply, written once the whole reply is out, with the pieces a fault mode cut it
-// into; the client gets every byte of it.
-TEST(SimulatorTrace, SplitReplyIsOneLineWithItsPieces) {
-    const std::string path = testing::TempDir() + "gateway_simulator_split.jsonl";
-    {
-        SimulatorOptions options;
-        options.trace_path = path;
-        options.fault = FaultMode::SplitReply;
-        options.fault_arg = 30;
-        GatewaySimulator simulator(options);
-        simulator.start();
-        RawClient client(simulator.port());
-        ASSERT_TRUE(client.send(login_frame()));
-        std::string reply;
-        while (reply.size() < 10) {
-            const Bytes got = client.receive();
-            ASSERT_FALSE(got.empty());
-            reply.append(got.begin(), got.end());
+// into and their delays; its bytes are exactly what the client received.
+TEST(SimulatorTrace, EveryShapedReplyIsOneLineWithItsPieces) {
+    struct Case {
+        FaultMode mode;
+        int arg;
+        int pause;
+        std::string hex;     // every byte the client receives
+        std::string pieces;  // the line's pieces, empty when the reply went out whole and at once
+    };
+    const std::string login_ok = "006c6f67696e206f6b00";
+    const Case cases[] = {
+        {FaultMode::None, 0, 0, login_ok, ""},
+        {FaultMode::SplitReply, 20, 0, login_ok, R"([{"bytes":5,"delay_ms":0},{"bytes":5,"delay_ms":20}])"},
+        {FaultMode::SplitAt, 3, 10, login_ok, R"([{"bytes":3,"delay_ms":0},{"bytes":7,"delay_ms":10}])"},
+        {FaultMode::DelayReply, 10, 0, login_ok, R"([{"bytes":10,"delay_ms":10}])"},
+        {FaultMode::ExtraBytes, 4, 0, login_ok + "2a6a756e", ""},
+        {FaultMode::StrayReply, 10, 0, login_ok + "2a6a756e6b00", R"([{"bytes":10,"delay_ms":0},{"bytes":6,"delay_ms":10}])"},
+        {FaultMode::OneByteReply, 0, 0, "00", ""},
+    };
+    for (const Case& c : cases) {
+        const std::string name = fault_mode_name(c.mode);
+        const std::string path = testing::TempDir() + "gateway_simulator_shaped.jsonl";
+        std::string received;
+        {
+            SimulatorOptions options;
+            options.trace_path = path;
+            options.fault = c.mode;
+            options.fault_arg = c.arg;
+            options.fault_pause_ms = c.pause;
+            GatewaySimulator simulator(options);
+            simulator.start();
+            RawClient client(simulator.port());
+            ASSERT_TRUE(client.send(login_frame())) << name;
+            while (received.size() < c.hex.size() / 2) {
+                const Bytes got = client.receive();
+                ASSERT_FALSE(got.empty()) << name << " after " << received.size() << " bytes";
+                received.append(got.begin(), got.end());
+            }
         }
-        EXPECT_EQ(reply, std::string("\0login ok\0", 10));
+        EXPECT_EQ(hex_bytes(Bytes(received.begin(), received.end())), c.hex) << name;
+        const std::vector<std::string> lines = read_lines(path);
+        ASSERT_EQ(lines.size(), 2u) << name;
+        const std::string text = c.mode == FaultMode::OneByteReply ? "" : "login ok";
+        std::string expected = R"({"dir":"out","conn":1,"status":0,"text":")" + text + R"(","hex":")" + c.hex + "\"";
+        if (!c.pieces.empty()) {
+            expected += R"(,"pieces":)" + c.pieces;
+        }
+        EXPECT_EQ(lines[1], expected + "}") << name;
     }
-    const std::vector<std::string> lines = read_lines(path);
-    ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(lines[1], "{\"dir\":\"out\",\"conn\":1,\"status\":0,\"text\":\"login ok\",\"hex\":\"006c6f67696e206f6b00\","
-                        "\"pieces\":[{\"bytes\":5,\"delay_ms\":0},{\"bytes\":5,\"delay_ms\":30}]}");
 }
 
 #ifdef __linux__
@@ -335,38 +359,6 @@ TEST(SimulatorTrace, AFailedWriteEndsTheTraceNotTheServer) {
     EXPECT_NE(errors.find("writing the trace file /dev/full failed"), std::string::npos) << errors;
 }
 #endif
-
-TEST(SimulatorReplyPlan, EveryFaultModeShapesTheReplyAsDocumented) {
-    struct Case {
-        FaultMode mode;
-        int arg;
-        std::size_t size;
-        std::vector<std::pair<std::size_t, int>> pieces;  // length, delay in ms
-    };
-    const Reply ok{kStatusOk, "login ok"};
-    const Case cases[] = {
-        {FaultMode::None, 0, 10, {{10, 0}}},
-        {FaultMode::FixedStatus, 9, 10, {{10, 0}}},
-        {FaultMode::DelayReply, 250, 10, {{10, 250}}},
-        {FaultMode::SplitReply, 0, 10, {{5, 0}, {5, 200}}},
-        {FaultMode::SplitReply, 7, 10, {{5, 0}, {5, 7}}},
-        {FaultMode::OneByteReply, 0, 1, {{1, 0}}},
-        {FaultMode::LongReply, 0, kResponseSize, {{kResponseSize, 0}}},
-    };
-    for (const Case& c : cases) {
-        SimulatorOptions options;
-        options.fault = c.mode;
-        options.fault_arg = c.arg;
-        const ReplyPlan plan = plan_reply(ok, options);
-        EXPECT_EQ(plan.bytes.size(), c.size) << fault_mode_name(c.mode);
-        ASSERT_EQ(plan.pieces.size(), c.pieces.size()) << fault_mode_name(c.mode);
-        for (std::size_t i = 0; i < c.pieces.size(); ++i) {
-            EXPECT_EQ(plan.pieces[i].length, c.pieces[i].first) << fault_mode_name(c.mode) << " piece " << i;
-            EXPECT_EQ(plan.pieces[i].delay.count(), c.pieces[i].second) << fault_mode_name(c.mode) << " piece " << i;
-        }
-        EXPECT_EQ(plan.bytes[0], kStatusOk);
-    }
-}
 
 TEST(SimulatorMessages, TheTableKeepsTheNewestAndEvictsTheOldest) {
     MessageTable table(3);
@@ -467,6 +459,96 @@ TEST(SimulatorArgs, RefusesWhatItCannotUse) {
     const SimulatorCommand split = parse_simulator_args({"--fault", "split-reply"});
     EXPECT_EQ(split.options.fault, FaultMode::SplitReply);
     EXPECT_EQ(split.options.fault_arg, 0);
+}
+
+TEST(SimulatorArgs, ReadsTheModesThatCutOrPadReplies) {
+    using Args = std::vector<std::string>;
+    struct Case {
+        const char* text;
+        FaultMode mode;
+        int arg;
+        int pause;
+    };
+    for (const Case& c : {Case{"split-at=1", FaultMode::SplitAt, 1, 200}, Case{"split-at=128,0", FaultMode::SplitAt, 128, 0},
+                          Case{"split-at=5,750", FaultMode::SplitAt, 5, 750},
+                          Case{"extra-bytes=4096", FaultMode::ExtraBytes, 4096, 200},
+                          Case{"stray-reply=0", FaultMode::StrayReply, 0, 200}}) {
+        const SimulatorCommand command = parse_simulator_args({"--fault", c.text});
+        ASSERT_EQ(command.kind, SimulatorCommand::Kind::Run) << c.text << ": " << command.error;
+        EXPECT_EQ(command.options.fault, c.mode) << c.text;
+        EXPECT_EQ(command.options.fault_arg, c.arg) << c.text;
+        EXPECT_EQ(command.options.fault_pause_ms, c.pause) << c.text;
+    }
+    for (const char* bad : {"split-at", "split-at=0", "split-at=129", "split-at=5,", "split-at=5,-1", "split-at=,5",
+                            "extra-bytes", "extra-bytes=0", "extra-bytes=4097", "stray-reply", "stray-reply=x"}) {
+        EXPECT_EQ(parse_simulator_args(Args{"--fault", bad}).kind, SimulatorCommand::Kind::Error) << bad;
+    }
+}
+
+TEST(SimulatorFaults, ReplyPiecesCarryEveryByteInOrderWithTheirDelays) {
+    const Bytes reply = encode_reply({kStatusOk, "1000001"});  // 9 bytes
+    auto options = [](FaultMode mode, int arg, int pause = 200) {
+        SimulatorOptions o;
+        o.fault = mode;
+        o.fault_arg = arg;
+        o.fault_pause_ms = pause;
+        return o;
+    };
+    using std::chrono::milliseconds;
+    const Bytes stray(kStrayBytes.begin(), kStrayBytes.end());
+
+    auto pieces = reply_pieces(options(FaultMode::SplitAt, 3, 40), reply);
+    ASSERT_EQ(pieces.size(), 2u);
+    EXPECT_EQ(pieces[0].bytes, Bytes(reply.begin(), reply.begin() + 3));
+    EXPECT_EQ(pieces[0].delay, milliseconds(0));
+    EXPECT_EQ(pieces[1].bytes, Bytes(reply.begin() + 3, reply.end()));
+    EXPECT_EQ(pieces[1].delay, milliseconds(40));
+    // A cut at or past the end is the whole reply in one piece.
+    pieces = reply_pieces(options(FaultMode::SplitAt, 9), reply);
+    ASSERT_EQ(pieces.size(), 1u);
+    EXPECT_EQ(pieces[0].bytes, reply);
+
+    pieces = reply_pieces(options(FaultMode::SplitReply, 0), reply);
+    ASSERT_EQ(pieces.size(), 2u);
+    EXPECT_EQ(pieces[0].bytes.size(), 4u);
+    EXPECT_EQ(pieces[1].delay, milliseconds(200));
+
+    pieces = reply_pieces(options(FaultMode::ExtraBytes, 8), reply);
+    ASSERT_EQ(pieces.size(), 1u);
+    Bytes padded = reply;
+    padded.insert(padded.end(), stray.begin(), stray.end());
+    padded.insert(padded.end(), stray.begin(), stray.begin() + 2);
+    EXPECT_EQ(pieces[0].bytes, padded);
+
+    pieces = reply_pieces(options(FaultMode::StrayReply, 70), reply);
+    ASSERT_EQ(pieces.size(), 2u);
+    EXPECT_EQ(pieces[0].bytes, reply);
+    EXPECT_EQ(pieces[1].bytes, stray);
+    EXPECT_EQ(pieces[1].delay, milliseconds(70));
+
+    pieces = reply_pieces(options(FaultMode::DelayReply, 30), reply);
+    ASSERT_EQ(pieces.size(), 1u);
+    EXPECT_EQ(pieces[0].delay, milliseconds(30));
+    EXPECT_EQ(reply_pieces(options(FaultMode::OneByteReply, 0), reply)[0].bytes, Bytes{kStatusOk});
+    EXPECT_EQ(reply_pieces(options(FaultMode::LongReply, 0), reply)[0].bytes.size(), kResponseSize);
+    EXPECT_EQ(reply_pieces(options(FaultMode::None, 0), reply)[0].bytes, reply);
+}
+
+TEST(SimulatorFaults, AStrayReplyFollowsEveryReplyOnTheWire) {
+    SimulatorOptions options;
+    options.fault = FaultMode::StrayReply;
+    GatewaySimulator simulator(options);
+    simulator.start();
+    RawClient client(simulator.port());
+    ASSERT_TRUE(client.send(login_frame()));
+    std::string got;
+    const std::string expected = std::string("\0login ok\0", 10) + std::string(kStrayBytes);
+    while (got.size() < expected.size()) {
+        const Bytes piece = client.receive();
+        ASSERT_FALSE(piece.empty()) << "after " << got.size() << " bytes";
+        got.append(piece.begin(), piece.end());
+    }
+    EXPECT_EQ(got, expected);
 }
 
 }  // namespace

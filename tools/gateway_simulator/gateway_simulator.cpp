@@ -10,7 +10,6 @@
 #include <stdexcept>
 #include <thread>
 
-#include "simulator_reply_plan.h"
 #include "simulator_trace.h"
 #include "simulator_trace_writer.h"
 
@@ -24,7 +23,49 @@ namespace {
 // tries again; the clients meanwhile wait in the listen backlog.
 constexpr std::chrono::milliseconds kAcceptRetryDelay(100);
 
+constexpr int kDefaultSplitPauseMs = 200;
+constexpr std::size_t kLongReplyText = kResponseSize - 1;
+
 }  // namespace
+
+std::vector<ReplyPiece> reply_pieces(const SimulatorOptions& options, std::vector<std::uint8_t> reply) {
+    using std::chrono::milliseconds;
+    const int arg = std::max(options.fault_arg, 0);
+    auto cut = [&reply](std::size_t at, milliseconds pause) {
+        at = std::min(at, reply.size());
+        std::vector<ReplyPiece> pieces;
+        pieces.push_back({std::vector<std::uint8_t>(reply.begin(), reply.begin() + static_cast<std::ptrdiff_t>(at)), {}});
+        pieces.push_back({std::vector<std::uint8_t>(reply.begin() + static_cast<std::ptrdiff_t>(at), reply.end()), pause});
+        std::erase_if(pieces, [](const ReplyPiece& p) { return p.bytes.empty(); });
+        return pieces;
+    };
+    const std::vector<std::uint8_t> stray(kStrayBytes.begin(), kStrayBytes.end());
+    switch (options.fault) {
+    case FaultMode::DelayReply:
+        return {{std::move(reply), milliseconds(arg)}};
+    case FaultMode::SplitReply:
+        return cut(reply.size() / 2, milliseconds(arg > 0 ? arg : kDefaultSplitPauseMs));
+    case FaultMode::SplitAt:
+        return cut(static_cast<std::size_t>(arg), milliseconds(std::max(options.fault_pause_ms, 0)));
+    case FaultMode::OneByteReply:
+        reply.resize(1);
+        break;
+    case FaultMode::LongReply:
+        reply.pop_back();
+        reply.resize(1 + kLongReplyText, static_cast<std::uint8_t>('x'));
+        break;
+    case FaultMode::ExtraBytes:
+        for (std::size_t i = 0; i < static_cast<std::size_t>(arg); ++i) {
+            reply.push_back(stray[i % stray.size()]);
+        }
+        break;
+    case FaultMode::StrayReply:
+        return {{std::move(reply), {}}, {stray, milliseconds(arg)}};
+    default:
+        break;
+    }
+    return {{std::move(reply), {}}};
+}
 
 class Session;
 
@@ -111,19 +152,19 @@ private:
         if (o.fault == FaultMode::FixedStatus) {
             reply.status = static_cast<std::uint8_t>(o.fault_arg);
         }
-        plan_ = plan_reply(reply, o);
-        written_ = 0;
+        pieces_ = reply_pieces(o, encode_reply(reply));
+        written_.clear();
         start_piece(0);
     }
 
-    // Writes the plan's pieces in turn, each after its delay; once all are out (or the connection
+    // Writes the reply's pieces in turn, each after its delay; once all are out (or the connection
     // is lost) the reply's trace line is written, and a whole reply goes on to the next request.
     void start_piece(std::size_t index) {
-        if (index == plan_.pieces.size()) {
+        if (index == pieces_.size()) {
             finish_reply(true);
             return;
         }
-        const std::chrono::milliseconds delay = plan_.pieces[index].delay;
+        const std::chrono::milliseconds delay = pieces_[index].delay;
         if (delay.count() == 0) {
             write_piece(index);
             return;
@@ -140,10 +181,12 @@ private:
 
     void write_piece(std::size_t index) {
         arm_deadline();
-        asio::async_write(socket_, asio::buffer(plan_.bytes.data() + written_, plan_.pieces[index].length),
+        asio::async_write(socket_, asio::buffer(pieces_[index].bytes),
                           [self = shared_from_this(), index](const asio::error_code& ec, std::size_t n) {
                               self->disarm_deadline();
-                              self->written_ += n;
+                              const std::vector<std::uint8_t>& bytes = self->pieces_[index].bytes;
+                              self->written_.insert(self->written_.end(), bytes.begin(),
+                                                    bytes.begin() + static_cast<std::ptrdiff_t>(n));
                               if (ec) {
                                   self->finish_reply(false);
                               } else {
@@ -154,8 +197,7 @@ private:
 
     void finish_reply(bool complete) {
         if (sim_.trace_writer) {
-            sim_.trace_writer->write(trace_reply_line(
-                id_, std::span<const std::uint8_t>(plan_.bytes).first(written_), plan_.pieces, complete));
+            sim_.trace_writer->write(trace_reply_line(id_, written_, pieces_, complete));
         }
         if (complete) {
             read_next();
@@ -191,8 +233,8 @@ private:
     std::uint64_t id_;
     SessionState state_;
     std::array<std::uint8_t, kRequestSize> request_{};
-    ReplyPlan plan_;
-    std::size_t written_ = 0;
+    std::vector<ReplyPiece> pieces_;
+    std::vector<std::uint8_t> written_;  // what of the current reply's pieces is out
     unsigned answered_ = 0;
 };
 
@@ -351,6 +393,9 @@ constexpr FaultName kFaultNames[] = {
     {FaultMode::LongReply, "long-reply"},
     {FaultMode::CloseAfter, "close-after"},
     {FaultMode::FixedStatus, "fixed-status"},
+    {FaultMode::SplitAt, "split-at"},
+    {FaultMode::ExtraBytes, "extra-bytes"},
+    {FaultMode::StrayReply, "stray-reply"},
 };
 
 }  // namespace

@@ -28,6 +28,9 @@ enum class FaultMode {
     LongReply,       // reply with the status byte and 128 text bytes, no NUL
     CloseAfter,      // answer the first fault_arg requests of a connection, close on the next one unanswered
     FixedStatus,     // answer as usual but with status byte fault_arg (0 to 255)
+    SplitAt,         // write the first fault_arg bytes of each reply, the rest fault_pause_ms later
+    ExtraBytes,      // follow each reply, in the same write, by fault_arg stray bytes (kStrayBytes over and over)
+    StrayReply,      // fault_arg ms after each reply, write kStrayBytes on their own
 };
 
 inline constexpr std::size_t kDefaultMaxSessions = 1024;
@@ -41,6 +44,7 @@ struct SimulatorOptions {
     bool trace_secrets = false;       // write passwords to the trace instead of "***"
     FaultMode fault = FaultMode::None;
     int fault_arg = 0;
+    int fault_pause_ms = 200;  // split-at: the pause before the second piece
     // Clients beyond this many open sessions are closed as soon as they are accepted.
     std::size_t max_sessions = kDefaultMaxSessions;
     // A session that waits this long for a whole request, or for a reply to be taken off its
@@ -55,6 +59,16 @@ inline SimulatorOptions with_history(SimulatorOptions options = {}) {
     options.keep_history = true;
     return options;
 }
+
+// One write of a reply as the fault mode cuts it: the bytes, written once the delay has passed
+// after the previous piece is out (after the request, for the first piece).
+struct ReplyPiece {
+    std::vector<std::uint8_t> bytes;
+    std::chrono::milliseconds delay{0};
+};
+
+// The writes that carry one encoded reply under the options' fault mode. Pure: tests call it.
+std::vector<ReplyPiece> reply_pieces(const SimulatorOptions& options, std::vector<std::uint8_t> reply);
 
 class GatewaySimulator {
 public:

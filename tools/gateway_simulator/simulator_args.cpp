@@ -16,20 +16,45 @@ bool parse_int(const std::string& text, Int low, Int high, Int& value) {
     return true;
 }
 
-// MODE or MODE=ARG; the modes that need an argument insist on one.
+constexpr int kMaxMilliseconds = 24 * 3600 * 1000;
+constexpr int kMaxExtraBytes = 4096;
+
+// MODE or MODE=ARG (split-at: MODE=N[,MS]); the modes that need an argument insist on one.
 bool parse_fault(const std::string& text, SimulatorOptions& options) {
     const std::size_t eq = text.find('=');
     if (!parse_fault_mode(text.substr(0, eq), options.fault)) {
         return false;
     }
-    const bool needs_arg = options.fault == FaultMode::DelayReply || options.fault == FaultMode::CloseAfter ||
-                           options.fault == FaultMode::FixedStatus;
+    const FaultMode mode = options.fault;
+    const bool needs_arg = mode == FaultMode::DelayReply || mode == FaultMode::CloseAfter ||
+                           mode == FaultMode::FixedStatus || mode == FaultMode::SplitAt ||
+                           mode == FaultMode::ExtraBytes || mode == FaultMode::StrayReply;
     if (eq == std::string::npos) {
         options.fault_arg = 0;
         return !needs_arg;
     }
-    const int high = options.fault == FaultMode::FixedStatus ? 255 : 24 * 3600 * 1000;
-    return parse_int(text.substr(eq + 1), 0, high, options.fault_arg);
+    std::string arg = text.substr(eq + 1);
+    if (mode == FaultMode::SplitAt) {
+        const std::size_t comma = arg.find(',');
+        if (comma != std::string::npos) {
+            if (!parse_int(arg.substr(comma + 1), 0, kMaxMilliseconds, options.fault_pause_ms)) {
+                return false;
+            }
+            arg.resize(comma);
+        }
+    }
+    int low = 0;
+    int high = kMaxMilliseconds;
+    if (mode == FaultMode::FixedStatus) {
+        high = 255;
+    } else if (mode == FaultMode::SplitAt) {
+        low = 1;  // a cut at 0 or at the end of the longest reply would be no cut
+        high = static_cast<int>(kResponseSize) - 1;
+    } else if (mode == FaultMode::ExtraBytes) {
+        low = 1;
+        high = kMaxExtraBytes;
+    }
+    return parse_int(arg, low, high, options.fault_arg);
 }
 
 }  // namespace
@@ -60,6 +85,12 @@ const char* const kSimulatorUsage =
     "      long-reply            reply with 129 bytes and no NUL\n"
     "      close-after=N         answer N requests per connection, close on the next\n"
     "      fixed-status=S        answer every request with status byte S\n"
+    "      split-at=N[,MS]       write the first N bytes of every reply (1 to 128), the rest\n"
+    "                            MS milliseconds later (default 200)\n"
+    "      extra-bytes=N         follow every reply in the same write by N stray bytes\n"
+    "                            (\"*junk\" and a NUL, over and over; 1 to 4096)\n"
+    "      stray-reply=MS        MS milliseconds after every reply, send a stray one: \"*junk\"\n"
+    "                            and a NUL (status 42, text \"junk\")\n"
     "\n"
     "Replies: status byte, text, NUL. Status 0 is success: a login answers \"login ok\", a submit\n"
     "the new message id, a query the message state (\"DELIVERED\" or \"SCHEDULED <time>\").\n"

@@ -84,7 +84,7 @@ std::string trace_reply_line(std::uint64_t connection, std::span<const std::uint
     if (shaped) {
         line += ",\"pieces\":[";
         for (std::size_t i = 0; i < pieces.size(); ++i) {
-            line += (i == 0 ? "{\"bytes\":" : ",{\"bytes\":") + std::to_string(pieces[i].length) +
+            line += (i == 0 ? "{\"bytes\":" : ",{\"bytes\":") + std::to_string(pieces[i].bytes.size()) +
                     ",\"delay_ms\":" + std::to_string(pieces[i].delay.count()) + "}";
         }
         line += "]";

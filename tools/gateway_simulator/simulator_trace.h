@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "simulator_reply_plan.h"
+#include "gateway_simulator.h"
 #include "simulator_request.h"
 
 namespace vrl::sim {
