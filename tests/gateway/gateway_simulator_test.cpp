@@ -10,6 +10,16 @@
 #include <fstream>
 #include <string>
 
+#ifdef __linux__
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#endif
+
 #include "gateway_frame.h"
 #include "raw_client.h"
 #include "simulator_args.h"
@@ -340,6 +350,39 @@ TEST(SimulatorTrace, EveryShapedReplyIsOneLineWithItsPieces) {
 }
 
 #ifdef __linux__
+// A client that sends and never reads: once the replies (padded to 4 KB each, so that the
+// server's send buffer fills after a few hundred) have filled the socket buffers, the server's
+// write waits and stops reading; only the idle deadline on the write can end the session. The
+// client's blocked send then fails with a reset. It gives up after 10 s, fifty times the deadline.
+TEST(SimulatorLimits, IdleDeadlineClosesAClientThatDoesNotRead) {
+    SimulatorOptions options;
+    options.idle_timeout = 200ms;
+    options.fault = FaultMode::ExtraBytes;
+    options.fault_arg = 4096;
+    GatewaySimulator simulator(options);
+    simulator.start();
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(fd, 0);
+    const int small = 4096;
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    const timeval give_up{10, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &give_up, sizeof give_up);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(simulator.port());
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    const Bytes login = login_frame();
+    int error = 0;
+    for (int i = 0; i < 100'000 && error == 0; ++i) {
+        if (::send(fd, login.data(), login.size(), MSG_NOSIGNAL) < 0) {
+            error = errno;
+        }
+    }
+    ::close(fd);
+    EXPECT_TRUE(error == ECONNRESET || error == EPIPE) << "send: " << std::strerror(error);
+}
+
 // /dev/full fails every write: the failure is reported once, and the server goes on serving.
 TEST(SimulatorTrace, AFailedWriteEndsTheTraceNotTheServer) {
     SimulatorOptions options;
