@@ -61,21 +61,28 @@ TEST(ClientArgs, TakesThePasswordFromStandardInputTheEnvironmentOrTheCommandLine
     ASSERT_EQ(c.kind, ClientCommand::Kind::Run) << c.error;
     EXPECT_EQ(c.password_source, Source::StandardInput);
     EXPECT_EQ(c.password, "");
-    EXPECT_FALSE(c.password_argument);
+    EXPECT_TRUE(c.password_arguments.empty());
 
     c = parse_client_args(with(server, {"send", "1", "x"}), "from-env");
     ASSERT_EQ(c.kind, ClientCommand::Kind::Run) << c.error;
     EXPECT_EQ(c.password_source, Source::Environment);
     EXPECT_EQ(c.password, "from-env");
-    EXPECT_FALSE(c.password_argument);
+    EXPECT_TRUE(c.password_arguments.empty());
 
     const Args visible = with(server, {"--password", "typed", "send", "1", "x"});
     c = parse_client_args(visible, "from-env");
     ASSERT_EQ(c.kind, ClientCommand::Kind::Run) << c.error;
     EXPECT_EQ(c.password_source, Source::CommandLine);
     EXPECT_EQ(c.password, "typed");
-    ASSERT_TRUE(c.password_argument);
-    EXPECT_EQ(visible[*c.password_argument], "typed");
+    ASSERT_EQ(c.password_arguments.size(), 1u);
+    EXPECT_EQ(visible[c.password_arguments[0]], "typed");
+    // Every password on the command line is known, so that each can be wiped; the last one counts.
+    const Args twice = with(server, {"--password", "first", "--password", "-", "send", "1", "x"});
+    c = parse_client_args(twice);
+    EXPECT_EQ(c.password_source, Source::StandardInput);
+    EXPECT_EQ(c.password, "");
+    ASSERT_EQ(c.password_arguments.size(), 1u);
+    EXPECT_EQ(twice[c.password_arguments[0]], "first");
 
     // An empty VRL_PASSWORD is a password; none anywhere is an error, and an error keeps no password.
     EXPECT_EQ(parse_client_args(with(server, {"send", "1", "x"}), "").kind, ClientCommand::Kind::Run);

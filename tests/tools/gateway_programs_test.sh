@@ -64,6 +64,21 @@ check "trace directions" 11 "$(grep -c '^{"dir":"out"' "$work/trace.jsonl")"
 check "passwords masked" 5 "$(grep -c '"fields":\["alice","\*\*\*"\]' "$work/trace.jsonl")"
 check "no password in the trace" 0 "$(grep -c '"pw"\|"wrong"\|70770' "$work/trace.jsonl")"
 
+# A password given on the command line leaves the process list once the client has read it: it
+# is gone by the time its login reaches the simulator (which never answers, so the client waits).
+start_simulator --fault no-reply --trace "$work/waiting.jsonl"
+"$client" --server 127.0.0.1 --port "$port" --user demo --password visible-secret send 1 x >/dev/null &
+client_pid=$!
+for _ in $(seq 200); do
+    grep -q '"command":0' "$work/waiting.jsonl" 2>/dev/null && break
+    sleep 0.05
+done
+check "login arrived" 1 "$(grep -c '"command":0' "$work/waiting.jsonl")"
+check "password gone from the process list" 0 "$(tr '\0' ' ' </proc/$client_pid/cmdline | grep -c visible-secret)"
+kill "$client_pid"
+wait "$client_pid" 2>/dev/null
+stop_simulator TERM
+
 # A trace into a pipe whose reader has gone: the write fails (no SIGPIPE death), is reported once,
 # and the simulator goes on serving.
 rm -f "$work/trace.fifo"

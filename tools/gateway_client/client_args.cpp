@@ -88,14 +88,13 @@ ClientCommand parse_client_args(const std::vector<std::string>& args, const char
             command.user = value;
             have_user = true;
         } else if (flag == "--password") {
+            wipe(command.password);
             if (value == "-") {
                 command.password_source = ClientCommand::PasswordSource::StandardInput;
-                command.password.clear();
-                command.password_argument.reset();
             } else {
                 command.password_source = ClientCommand::PasswordSource::CommandLine;
                 command.password = value;
-                command.password_argument = i;
+                command.password_arguments.push_back(i);
             }
             have_password = true;
         } else if (flag == "--connect-timeout") {

@@ -3,7 +3,6 @@
 
 #include <chrono>
 #include <cstddef>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,8 +24,8 @@ struct ClientCommand {
     // process list), --password - (one line of standard input, read by the program), or the
     // environment variable VRL_PASSWORD.
     enum class PasswordSource { CommandLine, StandardInput, Environment } password_source = PasswordSource::CommandLine;
-    std::string password;                         // unless read from standard input
-    std::optional<std::size_t> password_argument;  // index in args of a password given there
+    std::string password;                          // unless read from standard input
+    std::vector<std::size_t> password_arguments;  // indexes in args of every password given there
     std::chrono::milliseconds connect_timeout{30'000};
     std::chrono::milliseconds receive_timeout{60'000};
     std::vector<Operation> operations;

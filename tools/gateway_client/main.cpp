@@ -20,10 +20,10 @@ int run_program(int argc, char** argv) {
     ClientCommand command = vrl::client::parse_client_args(args, environment_password);
     // Every copy of the password this program holds is wiped on the way out, however it goes.
     const vrl::client::ScopedWipe wipe_password(command.password);
-    if (command.password_argument) {
+    for (const std::size_t index : command.password_arguments) {
         // Shortens the time the password shows in the process list; it cannot close it.
-        vrl::client::wipe(argv[*command.password_argument + 1]);
-        vrl::client::wipe(args[*command.password_argument]);
+        vrl::client::wipe(argv[index + 1]);
+        vrl::client::wipe(args[index]);
     }
     if (environment_password != nullptr) {
         vrl::client::wipe(environment_password);
