@@ -1,7 +1,8 @@
 #pragma once
 // The password's handling in the client: read from standard input without a stdio buffer, and
-// every copy wiped once the login has used it.
+// every copy the program holds wiped once it is no longer needed.
 
+#include <cstddef>
 #include <cstdio>
 #include <string>
 
