@@ -16,6 +16,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <csignal>
@@ -51,8 +52,11 @@ constexpr int kStarvedIdleTimeoutMs = 2000;
 // all the CPU it could get. Serving the workers takes under 0.1 s here, under the sanitizers; the
 // bound allows five times that, and catches a spinning loop that got even an eighth of a core.
 constexpr double kStarvedCpuBound = 0.5;
-// Each run ends by itself: a client that is not done by then is a failure.
-constexpr auto kRunLimit = 120s;
+// Each run ends by itself: a client that is not done by then is a failure. The limit is 120 s, or
+// 1 ms a request for a longer run.
+std::chrono::seconds run_limit(long long requests) {
+    return std::max(std::chrono::seconds(120), std::chrono::duration_cast<std::chrono::seconds>(requests * 1ms));
+}
 
 int g_failures = 0;
 
@@ -319,14 +323,17 @@ private:
     std::array<char, 16> sink_{};
 };
 
-// Runs the io until every client has finished or kRunLimit has passed. Returns the seconds taken.
+// Runs the io until every client has finished, one has failed, or the run's limit has passed.
+// Returns the seconds taken.
 double drive(Run& run, const std::function<bool()>& finished) {
     const auto begin = Clock::now();
-    while (!finished() && Clock::now() - begin < kRunLimit && g_failures == 0) {
+    const int failures = g_failures;
+    const auto limit = run_limit(static_cast<long long>(run.clients) * run.requests);
+    while (!finished() && Clock::now() - begin < limit && g_failures == failures) {
         run.io.run_for(100ms);
     }
-    if (!finished()) {
-        fail("the run did not finish within " + std::to_string(kRunLimit.count()) + " s");
+    if (!finished() && g_failures == failures) {
+        fail("the run did not finish within " + std::to_string(limit.count()) + " s");
     }
     return std::chrono::duration<double>(Clock::now() - begin).count();
 }
