@@ -12,12 +12,16 @@
 
 #ifdef __linux__
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <sstream>
+#include <thread>
 #endif
 
 #include "gateway_frame.h"
@@ -25,6 +29,7 @@
 #include "simulator_args.h"
 #include "simulator_messages.h"
 #include "simulator_trace.h"
+#include "simulator_trace_writer.h"
 
 namespace vrl::sim {
 namespace {
@@ -381,6 +386,50 @@ TEST(SimulatorLimits, IdleDeadlineClosesAClientThatDoesNotRead) {
     }
     ::close(fd);
     EXPECT_TRUE(error == ECONNRESET || error == EPIPE) << "send: " << std::strerror(error);
+}
+
+// A trace file that is not read (a pipe nobody drains) stops the writer; lines beyond the queue's
+// bound are dropped and counted, never held without bound, and every line is either written or
+// counted in a {"dropped":N} line.
+TEST(SimulatorTrace, LinesBeyondTheQueueAreDroppedAndCounted) {
+    const std::string path = testing::TempDir() + "gateway_simulator_trace.fifo";
+    std::remove(path.c_str());
+    ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+    const int reader = ::open(path.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    constexpr int kLines = 1000;
+    std::string trace;
+    {
+        auto writer = std::make_unique<TraceWriter>(path, 8 * 1024);
+        for (int i = 0; i < kLines; ++i) {
+            writer->write("{\"line\":" + std::to_string(i) + ",\"pad\":\"" + std::string(1000, 'p') + "\"}");
+        }
+        // Only now is the pipe read, while the writer finishes.
+        ::fcntl(reader, F_SETFL, 0);
+        std::thread drain([&trace, reader] {
+            char buffer[65536];
+            for (ssize_t n; (n = ::read(reader, buffer, sizeof buffer)) > 0;) {
+                trace.append(buffer, static_cast<std::size_t>(n));
+            }
+        });
+        writer.reset();
+        drain.join();
+    }
+    ::close(reader);
+    std::remove(path.c_str());
+    long written = 0;
+    long dropped = 0;
+    std::istringstream lines(trace);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("{\"dropped\":", 0) == 0) {
+            dropped += std::stol(line.substr(11));
+        } else {
+            ++written;
+        }
+    }
+    // The pipe holds 64 KB and the queue 8 KB: most of the 1 MB must have been dropped.
+    EXPECT_GT(dropped, kLines / 2);
+    EXPECT_EQ(written + dropped, kLines);
 }
 
 // /dev/full fails every write: the failure is reported once, and the server goes on serving.
