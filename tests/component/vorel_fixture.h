@@ -27,7 +27,9 @@ inline std::wstring Wide(const std::string& ascii) {
 class VorelTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        sim_ = std::make_unique<sim::GatewaySimulator>(Options());
+        sim::SimulatorOptions options = Options();
+        options.keep_history = true;
+        sim_ = std::make_unique<sim::GatewaySimulator>(options);
         sim_->start();
         port_ = std::to_wstring(sim_->port());
         ASSERT_EQ(server::CreateVorel(nullptr, IID_IVorel, vorel_.put_void()), S_OK);

@@ -163,6 +163,7 @@ TEST_F(VorelTest, TraceShowsTheFieldsAsSent) {
     const std::string trace_path = ::testing::TempDir() + "vorel_trace.jsonl";
     sim::SimulatorOptions options;
     options.trace_path = trace_path;
+    options.trace_secrets = true;
     sim_ = std::make_unique<sim::GatewaySimulator>(options);
     sim_->start();
     port_ = std::to_wstring(sim_->port());

@@ -99,7 +99,7 @@ class ReferenceArguments : public ModuleScope, public ::testing::WithParamInterf
 protected:
     void SetUp() override {
         ModuleScope::SetUp();
-        sim_ = std::make_unique<sim::GatewaySimulator>();
+        sim_ = std::make_unique<sim::GatewaySimulator>(sim::with_history());
         sim_->start();
         port_ = std::to_wstring(sim_->port());
         if (GetParam()) {

@@ -34,6 +34,7 @@ SimulatorOptions with_fault(FaultMode fault, int arg = 0) {
 class Loopback : public ::testing::Test {
 protected:
     void serve(SimulatorOptions options = {}) {
+        options.keep_history = true;
         simulator_ = std::make_unique<GatewaySimulator>(std::move(options));
         simulator_->start();
     }

@@ -23,6 +23,7 @@ protected:
         sim::SimulatorOptions options;
         options.fault = fault;
         options.fault_arg = argument;
+        options.keep_history = true;
         auto simulator = std::make_unique<sim::GatewaySimulator>(options);
         simulator->start();
         return simulator;

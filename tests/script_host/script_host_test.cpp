@@ -23,7 +23,7 @@ protected:
     static void TearDownTestSuite() { UnregisterForTest(); }
 
     void SetUp() override {
-        simulator_ = std::make_unique<sim::GatewaySimulator>();
+        simulator_ = std::make_unique<sim::GatewaySimulator>(sim::with_history());
         simulator_->start();
     }
 

@@ -2,10 +2,12 @@
 // exit codes.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <sstream>
 
 #include "client_args.h"
 #include "client_run.h"
+#include "client_secret.h"
 #include "gateway_simulator.h"
 
 namespace vrl::client {
@@ -51,6 +53,85 @@ TEST(ClientArgs, RefusesIncompleteCommandLines) {
     EXPECT_EQ(parse_client_args({"--help"}).kind, ClientCommand::Kind::Help);
 }
 
+TEST(ClientArgs, TakesThePasswordFromStandardInputTheEnvironmentOrTheCommandLine) {
+    const Args server = {"--server", "127.0.0.1", "--port", "7100", "--user", "demo"};
+    using Source = ClientCommand::PasswordSource;
+
+    ClientCommand c = parse_client_args(with(server, {"--password", "-", "send", "1", "x"}), "from-env");
+    ASSERT_EQ(c.kind, ClientCommand::Kind::Run) << c.error;
+    EXPECT_EQ(c.password_source, Source::StandardInput);
+    EXPECT_EQ(c.password, "");
+    EXPECT_TRUE(c.password_arguments.empty());
+
+    c = parse_client_args(with(server, {"send", "1", "x"}), "from-env");
+    ASSERT_EQ(c.kind, ClientCommand::Kind::Run) << c.error;
+    EXPECT_EQ(c.password_source, Source::Environment);
+    EXPECT_EQ(c.password, "from-env");
+    EXPECT_TRUE(c.password_arguments.empty());
+
+    const Args visible = with(server, {"--password", "typed", "send", "1", "x"});
+    c = parse_client_args(visible, "from-env");
+    ASSERT_EQ(c.kind, ClientCommand::Kind::Run) << c.error;
+    EXPECT_EQ(c.password_source, Source::CommandLine);
+    EXPECT_EQ(c.password, "typed");
+    ASSERT_EQ(c.password_arguments.size(), 1u);
+    EXPECT_EQ(visible[c.password_arguments[0]], "typed");
+    // Every password on the command line is known, so that each can be wiped; the last one counts.
+    const Args twice = with(server, {"--password", "first", "--password", "-", "send", "1", "x"});
+    c = parse_client_args(twice);
+    EXPECT_EQ(c.password_source, Source::StandardInput);
+    EXPECT_EQ(c.password, "");
+    ASSERT_EQ(c.password_arguments.size(), 1u);
+    EXPECT_EQ(twice[c.password_arguments[0]], "first");
+
+    // An empty VRL_PASSWORD is a password; none anywhere is an error, and an error keeps no password.
+    EXPECT_EQ(parse_client_args(with(server, {"send", "1", "x"}), "").kind, ClientCommand::Kind::Run);
+    EXPECT_EQ(parse_client_args(with(server, {"send", "1", "x"})).kind, ClientCommand::Kind::Error);
+    c = parse_client_args(with(server, {"--password", "typed", "delete", "1"}));
+    EXPECT_EQ(c.kind, ClientCommand::Kind::Error);
+    EXPECT_EQ(c.password, "");
+    EXPECT_NE(std::string(kClientUsage).find("VISIBLE TO EVERY USER"), std::string::npos);
+}
+
+TEST(ClientSecret, ReadsOneLineOfStandardInput) {
+    struct Case {
+        std::string input;
+        bool ok;
+        std::string password;
+    };
+    const Case cases[] = {
+        {"s3cret\nsend more", true, "s3cret"},
+        {"dos\r\n", true, "dos"},
+        {"no newline", true, "no newline"},
+        {"\n", true, ""},
+        {"", false, ""},
+        {std::string(kMaxPasswordBytes, 'p') + "\n", true, std::string(kMaxPasswordBytes, 'p')},
+        {std::string(kMaxPasswordBytes + 1, 'p') + "\n", false, ""},
+        {std::string(1000, 'p'), false, ""},
+    };
+    for (const Case& c : cases) {
+        std::FILE* in = std::tmpfile();
+        ASSERT_NE(in, nullptr);
+        std::fwrite(c.input.data(), 1, c.input.size(), in);
+        std::rewind(in);
+        std::string password = "earlier";
+        EXPECT_EQ(read_password_line(in, password), c.ok) << c.input.substr(0, 20);
+        EXPECT_EQ(password, c.password) << c.input.substr(0, 20);
+        std::fclose(in);
+    }
+}
+
+TEST(ClientOutput, EscapesControlCharactersOfTheGatewayText) {
+    EXPECT_EQ(printable("1000001"), "1000001");
+    EXPECT_EQ(printable(std::string("a\0b", 3)), "a\\x00b");
+    EXPECT_EQ(printable("line\nbreak\r\t"), "line\\x0abreak\\x0d\\x09");
+    EXPECT_EQ(printable("\x1b[2J\x7f"), "\\x1b[2J\\x7f");
+    EXPECT_EQ(printable("back\\slash"), "back\\x5cslash");
+    // UTF-8 C1 controls are escaped; other UTF-8 and code-page text (Big5 here) is kept.
+    EXPECT_EQ(printable("\xc2\x9b" "31m"), "\\xc2\\x9b31m");
+    EXPECT_EQ(printable("caf\xc3\xa9 \xa4\xa4\xa4\xe5 \xc2"), "caf\xc3\xa9 \xa4\xa4\xa4\xe5 \xc2");
+}
+
 TEST(ClientExitCode, TellsSuccessRefusalAndLocalFailureApart) {
     EXPECT_EQ(exit_code_for(0, false), kExitOk);
     EXPECT_EQ(exit_code_for(80, false), kExitRefused);
@@ -77,7 +158,7 @@ protected:
         return run_client(command, connection, out_);
     }
 
-    sim::GatewaySimulator simulator_;
+    sim::GatewaySimulator simulator_{sim::with_history()};
     std::ostringstream out_;
 };
 

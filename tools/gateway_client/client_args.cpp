@@ -2,6 +2,8 @@
 
 #include <charconv>
 
+#include "client_secret.h"
+
 namespace vrl::client {
 namespace {
 
@@ -18,10 +20,15 @@ bool parse_ms(const std::string& text, std::chrono::milliseconds& value) {
 }  // namespace
 
 const char* const kClientUsage =
-    "usage: gateway_client --server IP --port P --user U --password W [options] OPERATION...\n"
+    "usage: gateway_client --server IP --port P --user U [--password -|W] [options] OPERATION...\n"
     "\n"
     "Connects to a message gateway, logs in, runs the operations in order on that one\n"
-    "connection, and ends it. Operations:\n"
+    "connection, and ends it. The password comes from, in this order:\n"
+    "  --password -                read one line from standard input\n"
+    "  --password W                W itself: VISIBLE TO EVERY USER of this machine in the\n"
+    "                              process list; prefer one of the other two\n"
+    "  VRL_PASSWORD                the environment variable, when --password is not given\n"
+    "Operations:\n"
     "  send NUMBER TEXT            send TEXT to NUMBER now\n"
     "  send-at NUMBER TEXT TIME    send TEXT to NUMBER at TIME (as the gateway expects it)\n"
     "  query NUMBER ID             ask the state of message ID sent to NUMBER\n"
@@ -31,7 +38,8 @@ const char* const kClientUsage =
     "  --help                      this text\n"
     "\n"
     "Prints one line per step: the step's name, its status and the gateway's text, e.g.\n"
-    "\"login 0\" and \"send 0 1000001\". Stops at the first step that does not succeed.\n"
+    "\"login 0\" and \"send 0 1000001\"; control characters and backslashes in the text are\n"
+    "printed as \\xNN. Stops at the first step that does not succeed.\n"
     "Exit code: 0 all succeeded, 1 the gateway refused (nonzero status), 2 local failure\n"
     "(no connection, send or receive error, message over 160 bytes), 3 bad command line.\n";
 
@@ -47,9 +55,10 @@ const char* operation_name(Operation::Kind kind) {
     return "?";
 }
 
-ClientCommand parse_client_args(const std::vector<std::string>& args) {
+ClientCommand parse_client_args(const std::vector<std::string>& args, const char* environment_password) {
     ClientCommand command;
     auto fail = [&command](std::string message) {
+        wipe(command.password);  // the command is returned as a copy
         command.kind = ClientCommand::Kind::Error;
         command.error = std::move(message);
         return command;
@@ -79,7 +88,14 @@ ClientCommand parse_client_args(const std::vector<std::string>& args) {
             command.user = value;
             have_user = true;
         } else if (flag == "--password") {
-            command.password = value;
+            wipe(command.password);
+            if (value == "-") {
+                command.password_source = ClientCommand::PasswordSource::StandardInput;
+            } else {
+                command.password_source = ClientCommand::PasswordSource::CommandLine;
+                command.password = value;
+                command.password_arguments.push_back(i);
+            }
             have_password = true;
         } else if (flag == "--connect-timeout") {
             if (!parse_ms(value, command.connect_timeout)) {
@@ -93,8 +109,16 @@ ClientCommand parse_client_args(const std::vector<std::string>& args) {
             return fail("unknown option: " + flag);
         }
     }
-    if (!have_server || !have_port || !have_user || !have_password) {
-        return fail("--server, --port, --user and --password are required");
+    if (!have_password && environment_password != nullptr) {
+        command.password_source = ClientCommand::PasswordSource::Environment;
+        command.password = environment_password;
+        have_password = true;
+    }
+    if (!have_server || !have_port || !have_user) {
+        return fail("--server, --port and --user are required");
+    }
+    if (!have_password) {
+        return fail("no password: give --password - (standard input), set VRL_PASSWORD, or --password W");
     }
     while (i < args.size()) {
         const std::string& name = args[i];

@@ -2,6 +2,7 @@
 // The gateway_client command line. Pure: tests call it directly.
 
 #include <chrono>
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -19,14 +20,22 @@ struct ClientCommand {
     std::string server;
     std::string port;  // passed on as text: the connection reads it as atoi does
     std::string user;
-    std::string password;
+    // Where the password comes from: --password W (visible to every user of the machine in the
+    // process list), --password - (one line of standard input, read by the program), or the
+    // environment variable VRL_PASSWORD.
+    enum class PasswordSource { CommandLine, StandardInput, Environment } password_source = PasswordSource::CommandLine;
+    std::string password;                          // unless read from standard input
+    std::vector<std::size_t> password_arguments;  // indexes in args of every password given there
     std::chrono::milliseconds connect_timeout{30'000};
     std::chrono::milliseconds receive_timeout{60'000};
     std::vector<Operation> operations;
     std::string error;  // for Kind::Error
 };
 
-ClientCommand parse_client_args(const std::vector<std::string>& args);
+inline constexpr const char* kPasswordVariable = "VRL_PASSWORD";
+
+// environment_password: the value of VRL_PASSWORD, or null when it is not set.
+ClientCommand parse_client_args(const std::vector<std::string>& args, const char* environment_password = nullptr);
 
 const char* operation_name(Operation::Kind kind);
 

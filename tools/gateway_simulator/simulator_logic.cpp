@@ -59,7 +59,8 @@ bool is_valid_mobile(std::string_view text) {
     return !text.empty() && text.size() <= kMaxMobileDigits && all_digits(text);
 }
 
-GatewayLogic::GatewayLogic(std::vector<Account> accounts) : accounts_(std::move(accounts)) {
+GatewayLogic::GatewayLogic(std::vector<Account> accounts, std::size_t message_capacity)
+    : accounts_(std::move(accounts)), messages_(message_capacity) {
     if (accounts_.empty()) {
         accounts_.push_back({"demo", "demo"});
     }
@@ -117,9 +118,7 @@ Reply GatewayLogic::submit(const SessionState& session, const ReceivedFrame& fra
     if (timed && !is_valid_send_time(f[3])) {
         return {kStatusBadSendTime, std::string(kTextBadSendTime)};
     }
-    const std::uint64_t id = next_id_++;
-    messages_[id] = {f[0], timed ? std::string(kStateScheduledPrefix) + f[3] : std::string(kStateDelivered)};
-    return {kStatusOk, std::to_string(id)};
+    return {kStatusOk, std::to_string(messages_.add(f[0], timed ? std::string_view(f[3]) : std::string_view()))};
 }
 
 Reply GatewayLogic::query(const SessionState& session, const ReceivedFrame& frame) const {
@@ -132,13 +131,12 @@ Reply GatewayLogic::query(const SessionState& session, const ReceivedFrame& fram
     const std::string& id_text = frame.fields[1];
     std::uint64_t id = 0;
     const auto [end, error] = std::from_chars(id_text.data(), id_text.data() + id_text.size(), id);
-    const auto found = error == std::errc{} && end == id_text.data() + id_text.size()
-                           ? messages_.find(id)
-                           : messages_.end();
-    if (found == messages_.end() || found->second.mobile != frame.fields[0]) {
+    const bool numeric = error == std::errc{} && end == id_text.data() + id_text.size();
+    auto state = numeric ? messages_.state(id, frame.fields[0]) : std::nullopt;
+    if (!state) {
         return {kStatusUnknownId, std::string(kTextUnknownId)};
     }
-    return {kStatusOk, found->second.state};
+    return {kStatusOk, std::move(*state)};
 }
 
 }  // namespace vrl::sim

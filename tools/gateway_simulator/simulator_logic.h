@@ -3,12 +3,12 @@
 // message ids, queries for issued ids. No I/O; the server feeds it decoded frames.
 
 #include <cstdint>
-#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "simulator_messages.h"
 #include "simulator_request.h"
 
 namespace vrl::sim {
@@ -35,24 +35,19 @@ struct SessionState {
 
 class GatewayLogic {
 public:
-    // No accounts: the demo account demo:demo.
-    explicit GatewayLogic(std::vector<Account> accounts);
+    // No accounts: the demo account demo:demo. Queries are answered for the last message_capacity
+    // messages issued.
+    explicit GatewayLogic(std::vector<Account> accounts, std::size_t message_capacity = kDefaultMessageCapacity);
 
     Reply handle(SessionState& session, const ReceivedFrame& frame);
 
 private:
-    struct Message {
-        std::string mobile;
-        std::string state;
-    };
-
     Reply login(SessionState& session, const ReceivedFrame& frame) const;
     Reply submit(const SessionState& session, const ReceivedFrame& frame);
     Reply query(const SessionState& session, const ReceivedFrame& frame) const;
 
     std::vector<Account> accounts_;
-    std::map<std::uint64_t, Message> messages_;
-    std::uint64_t next_id_ = kFirstMessageId;
+    MessageTable messages_;
 };
 
 }  // namespace vrl::sim

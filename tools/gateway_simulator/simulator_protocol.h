@@ -49,6 +49,10 @@ inline constexpr std::string_view kStateScheduledPrefix = "SCHEDULED ";  // foll
 // Message ids are decimal numbers counting up from this one, unique within one simulator.
 inline constexpr std::uint64_t kFirstMessageId = 1000001;
 
+// What the extra-bytes and stray-reply fault modes send beyond the replies: read as a reply, it is
+// status 42 ('*') with the text "junk".
+inline constexpr std::string_view kStrayBytes{"*junk\0", 6};
+
 // The submit markers: "d" sends now, "e" is followed by the send time.
 inline constexpr std::string_view kMarkerNow = "d";
 inline constexpr std::string_view kMarkerAt = "e";

@@ -4,7 +4,9 @@
 
 namespace vrl::sim {
 
-// Call before any thread starts, so that the stop signals reach the waiting thread only.
+// Call before any thread starts, so that the stop signals reach the waiting thread only. On POSIX
+// it also ignores SIGPIPE: a trace or output written to a closed pipe then fails its write
+// instead of ending the server.
 void prepare_stop_signals();
 
 // Blocks until a stop is requested.

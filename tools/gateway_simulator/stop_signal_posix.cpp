@@ -21,6 +21,7 @@ void prepare_stop_signals() {
     // sigwait: take the default disposition back before blocking.
     std::signal(SIGINT, SIG_DFL);
     std::signal(SIGTERM, SIG_DFL);
+    std::signal(SIGPIPE, SIG_IGN);
     const sigset_t set = stop_set();
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }
