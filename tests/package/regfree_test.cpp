@@ -52,7 +52,7 @@ TEST(RegistrationFree, TheClientCreatesTheClassFromTheAssemblyBesideIt) {
     ASSERT_FALSE(ClassesKeyExists(TypeLibKey())) << "the prefix is not a fresh one";
     EXPECT_EQ(FileVersion(WindowsPath(VRL_RELEASE_DIR L"/VRLCOM.DLL")), VRL_VERSION);
 
-    sim::GatewaySimulator simulator;
+    sim::GatewaySimulator simulator(sim::with_history());
     simulator.start();
     const std::wstring server = L" 127.0.0.1 " + std::to_wstring(simulator.port());
 
