@@ -31,7 +31,7 @@ NativeSocket native(SocketHandle handle) {
 SilentListener::SilentListener() {
     SocketApi& api = system_socket_api();
     started_ = api.startup() == 0;
-    listener_ = api.open_stream();
+    listener_ = api.open_stream(AddressFamily::IPv4);
     if (listener_ == kInvalidSocket) {
         return;
     }
@@ -47,12 +47,12 @@ SilentListener::SilentListener() {
     }
     port_ = ntohs(local.sin_port);
     for (int i = 0; i < 16 && !ready_; ++i) {
-        const SocketHandle s = api.open_stream();
+        const SocketHandle s = api.open_stream(AddressFamily::IPv4);
         if (s == kInvalidSocket) {
             return;
         }
         queued_.push_back(s);
-        ready_ = api.connect(s, local.sin_addr.s_addr, local.sin_port, milliseconds(300)) != 0;
+        ready_ = api.connect(s, ipv4_endpoint(local.sin_addr.s_addr, local.sin_port), milliseconds(300)) != 0;
     }
 }
 
