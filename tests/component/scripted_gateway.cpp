@@ -24,7 +24,8 @@ bool ReceiveAll(SOCKET s, char* data, int size) {
 
 }  // namespace
 
-ScriptedGateway::ScriptedGateway(std::vector<std::string> replies) : replies_(std::move(replies)) {
+ScriptedGateway::ScriptedGateway(std::vector<std::string> replies, std::string stray)
+    : replies_(std::move(replies)), stray_(std::move(stray)) {
     WSADATA data;
     if (::WSAStartup(MAKEWORD(2, 2), &data) != 0) {
         throw std::runtime_error("WSAStartup");
@@ -64,6 +65,11 @@ void ScriptedGateway::Serve() {
             requests_.push_back(request);
         }
         ::send(client, reply.data(), static_cast<int>(reply.size()), 0);
+        ++writes_;
+        if (!stray_.empty()) {
+            ::send(client, stray_.data(), static_cast<int>(stray_.size()), 0);
+            ++writes_;
+        }
     }
     char byte;
     while (::recv(client, &byte, 1, 0) > 0) {
@@ -72,12 +78,25 @@ void ScriptedGateway::Serve() {
     ::closesocket(client);
 }
 
-bool ScriptedGateway::WaitForClientClose(int timeout_ms) {
+namespace {
+
+template <typename Done>
+bool WaitUntil(Done done, int timeout_ms) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-    while (!client_closed_ && std::chrono::steady_clock::now() < deadline) {
+    while (!done() && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    return client_closed_;
+    return done();
+}
+
+}  // namespace
+
+bool ScriptedGateway::WaitForClientClose(int timeout_ms) {
+    return WaitUntil([this] { return client_closed_.load(); }, timeout_ms);
+}
+
+bool ScriptedGateway::WaitForWrites(int count, int timeout_ms) {
+    return WaitUntil([this, count] { return writes_.load() >= count; }, timeout_ms);
 }
 
 std::vector<std::string> ScriptedGateway::Requests() {

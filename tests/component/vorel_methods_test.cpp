@@ -4,6 +4,7 @@
 
 #include "gateway_status.h"
 #include "plain_vorel.h"
+#include "scripted_gateway.h"
 #include "simulator_protocol.h"
 #include "vorel_fixture.h"
 
@@ -27,14 +28,11 @@ TEST_F(VorelTest, StartConLogsInAndKeepsTheConnectionWhateverTheStatus) {
 
 TEST_F(VorelTest, StartConReportsConnectFailures) {
     Bstr ip(L"127.0.0.1");
-    Bstr host(L"localhost");
     Bstr letters(L"http");
     Bstr port(port_.c_str());
     Bstr user(L"demo");
     int status = 0;
-    // A host name is not an address literal; a port without digits is port 0.
-    EXPECT_EQ(vorel_->StartCon(host.get(), port.get(), user.get(), user.get(), &status), S_OK);
-    EXPECT_EQ(status, gateway::kStatusConnect);
+    // A port without digits is port 0.
     EXPECT_EQ(vorel_->StartCon(ip.get(), letters.get(), user.get(), user.get(), &status), S_OK);
     EXPECT_EQ(status, gateway::kStatusConnect);
     // Null strings are empty texts: no address at all.
@@ -42,6 +40,70 @@ TEST_F(VorelTest, StartConReportsConnectFailures) {
     EXPECT_EQ(status, gateway::kStatusConnect);
     EXPECT_EQ(Received(), 0u);
     EXPECT_FALSE(static_cast<server::PlainVorel*>(vorel_.get())->IsConnected());
+}
+
+TEST_F(VorelTest, StartConAcceptsAHostName) {
+    Bstr host(L"localhost");
+    Bstr port(port_.c_str());
+    Bstr user(L"demo");
+    int status = -1;
+    EXPECT_EQ(vorel_->StartCon(host.get(), port.get(), user.get(), user.get(), &status), S_OK);
+    EXPECT_EQ(status, sim::kStatusOk);
+    EXPECT_EQ(Send(L"0912345678", L"by name").text, std::to_wstring(sim::kFirstMessageId));
+}
+
+// Gateways whose replies the network cuts or pads: every call still gets its own reply, whole.
+TEST_F(VorelTest, RepliesInPiecesOrWithExtraBytesAreReadWhole) {
+    struct Fault {
+        sim::FaultMode mode;
+        int arg;
+        int pause_ms;
+    };
+    for (const Fault f : {Fault{sim::FaultMode::SplitAt, 1, 0}, Fault{sim::FaultMode::SplitAt, 4, 20},
+                          Fault{sim::FaultMode::ExtraBytes, 6, 0}, Fault{sim::FaultMode::ExtraBytes, 300, 0}}) {
+        sim::SimulatorOptions options;
+        options.fault = f.mode;
+        options.fault_arg = f.arg;
+        options.fault_pause_ms = f.pause_ms;
+        sim_->stop();
+        sim_ = std::make_unique<sim::GatewaySimulator>(options);
+        sim_->start();
+        port_ = std::to_wstring(sim_->port());
+        const std::string label = std::string(sim::fault_mode_name(f.mode)) + "=" + std::to_string(f.arg);
+        ASSERT_EQ(Start(), sim::kStatusOk) << label;
+        const Outcome sent = Send(L"0912345678", L"hello");
+        EXPECT_EQ(sent.status, sim::kStatusOk) << label;
+        EXPECT_EQ(sent.text, std::to_wstring(sim::kFirstMessageId)) << label;
+        const Outcome queried = Query(L"0912345678", sent.text);
+        EXPECT_EQ(queried.status, sim::kStatusOk) << label;
+        EXPECT_EQ(queried.text, L"DELIVERED") << label;
+        EXPECT_EQ(Received(), 3u) << label;
+    }
+}
+
+TEST(VorelStrayReplies, AStrayReplyBetweenCallsIsNeverTakenForTheNextOne) {
+    const std::string login_ok("\0login ok\0", 10);
+    ScriptedGateway gateway({login_ok, std::string("\0MID1\0", 6), std::string("\0MID2\0", 6)},
+                            std::string("*junk\0", 6));
+    ComPtr<IVorel> vorel;
+    ASSERT_EQ(server::CreateVorel(nullptr, IID_IVorel, vorel.put_void()), S_OK);
+    Bstr ip(L"127.0.0.1");
+    Bstr port(std::to_wstring(gateway.port()).c_str());
+    Bstr user(L"demo");
+    int status = -1;
+    ASSERT_EQ(vorel->StartCon(ip.get(), port.get(), user.get(), user.get(), &status), S_OK);
+    ASSERT_EQ(status, 0);
+    Bstr mobile(L"0912345678");
+    for (int i = 1; i <= 2; ++i) {
+        // Each reply is followed by "*junk": once it is out, the next call must not take it.
+        ASSERT_TRUE(gateway.WaitForWrites(2 * i, 5000));
+        Bstr text;
+        ASSERT_EQ(vorel->SendMsg(mobile.get(), mobile.get(), &status, text.put()), S_OK);
+        EXPECT_EQ(status, 0) << i;
+        EXPECT_EQ(text.str(), L"MID" + std::to_wstring(i));
+    }
+    EXPECT_EQ(gateway.Requests().size(), 3u);
+    EXPECT_EQ(vorel->EndCon(), S_OK);
 }
 
 TEST_F(VorelTest, SendMsgQueryMsgAndSendMsgOrderPutTheirFieldsOnTheWire) {

@@ -186,18 +186,17 @@ private:
     // True once something can be read (bytes or the close), moving the clock as far as needed
     // but never beyond the time-out.
     bool wait_for_arrival(Ms timeout) {
-        arrive();
-        if (!inbox_.empty()) {
-            return true;
-        }
         const Clock::time_point limit = now_ + std::max(timeout, Ms(0));
-        if (!peer_closed_ && !scheduled_.empty() && scheduled_.front().at <= limit) {
+        arrive();
+        while (inbox_.empty()) {
+            if (peer_closed_ || scheduled_.empty() || scheduled_.front().at > limit) {
+                now_ = limit;
+                return false;
+            }
             now_ = std::max(now_, scheduled_.front().at);
             arrive();
-            return true;
         }
-        now_ = limit;
-        return false;
+        return true;
     }
 
     long take(std::uint8_t* data, std::size_t size) {
