@@ -5,8 +5,6 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <fcntl.h>
-#include <netdb.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -14,7 +12,8 @@
 #include <algorithm>
 #include <array>
 #include <climits>
-#include <cstring>
+
+#include "socket_address.h"
 
 namespace vrl::gateway {
 namespace {
@@ -42,16 +41,6 @@ int wait_until(int fd, short events, Clock::time_point deadline) {
     return n;
 }
 
-// The name or literal as the C library wants it: NUL-terminated, and no longer than a DNS name.
-bool c_string(std::string_view text, std::array<char, 256>& buffer) {
-    if (text.size() >= buffer.size() || text.find('\0') != std::string_view::npos) {
-        return false;
-    }
-    std::memcpy(buffer.data(), text.data(), text.size());
-    buffer[text.size()] = '\0';
-    return true;
-}
-
 class PosixSocketApi final : public SocketApi {
 public:
     int startup() noexcept override { return 0; }
@@ -61,42 +50,11 @@ public:
 
     std::uint32_t inet_addr(std::string_view text) noexcept override {
         std::array<char, 256> buffer{};
-        return c_string(text, buffer) ? ::inet_addr(buffer.data()) : kAddressNone;
+        return to_c_string(text, buffer) ? ::inet_addr(buffer.data()) : kAddressNone;
     }
 
     int resolve(std::string_view host, std::uint16_t port, Endpoints& out) noexcept override {
-        out.count = 0;
-        std::array<char, 256> name{};
-        if (host.empty() || !c_string(host, name)) {
-            return -1;
-        }
-        addrinfo hints{};
-        hints.ai_family = AF_UNSPEC;
-        hints.ai_socktype = SOCK_STREAM;
-        addrinfo* found = nullptr;
-        if (::getaddrinfo(name.data(), nullptr, &hints, &found) != 0) {
-            return -1;
-        }
-        for (const addrinfo* a = found; a != nullptr && out.count < out.items.size(); a = a->ai_next) {
-            Endpoint& e = out.items[out.count];
-            e = {};
-            e.port = port;
-            if (a->ai_family == AF_INET && a->ai_addrlen >= sizeof(sockaddr_in)) {
-                sockaddr_in v4;
-                std::memcpy(&v4, a->ai_addr, sizeof v4);
-                std::memcpy(e.address.data(), &v4.sin_addr, 4);
-                ++out.count;
-            } else if (a->ai_family == AF_INET6 && a->ai_addrlen >= sizeof(sockaddr_in6)) {
-                sockaddr_in6 v6;
-                std::memcpy(&v6, a->ai_addr, sizeof v6);
-                e.family = AddressFamily::IPv6;
-                std::memcpy(e.address.data(), &v6.sin6_addr, 16);
-                e.scope_id = v6.sin6_scope_id;
-                ++out.count;
-            }
-        }
-        ::freeaddrinfo(found);
-        return out.count > 0 ? 0 : -1;
+        return resolve_stream(host, port, out);
     }
 
     SocketHandle open_stream(AddressFamily family) noexcept override {
@@ -110,29 +68,13 @@ public:
         }
         const auto deadline = Clock::now() + timeout;
         const int fd = fd_of(socket);
-        sockaddr_in v4{};
-        sockaddr_in6 v6{};
-        const sockaddr* address = nullptr;
-        socklen_t length = 0;
-        if (peer.family == AddressFamily::IPv6) {
-            v6.sin6_family = AF_INET6;
-            v6.sin6_port = peer.port;
-            std::memcpy(&v6.sin6_addr, peer.address.data(), 16);
-            v6.sin6_scope_id = peer.scope_id;
-            address = reinterpret_cast<const sockaddr*>(&v6);
-            length = sizeof v6;
-        } else {
-            v4.sin_family = AF_INET;
-            v4.sin_port = peer.port;
-            std::memcpy(&v4.sin_addr, peer.address.data(), 4);
-            address = reinterpret_cast<const sockaddr*>(&v4);
-            length = sizeof v4;
-        }
+        sockaddr_storage address;
+        const socklen_t length = to_sockaddr(peer, address);
         const int flags = ::fcntl(fd, F_GETFL);
         if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0) {
             return -1;
         }
-        int result = ::connect(fd, address, length);
+        int result = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), length);
         // A non-blocking connect that a signal interrupts goes on in the background, as one in progress.
         if (result != 0 && (errno == EINPROGRESS || errno == EINTR)) {
             result = -1;

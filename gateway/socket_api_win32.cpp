@@ -5,12 +5,12 @@
 #include "socket_api.h"
 
 #include <winsock2.h>
-#include <ws2tcpip.h>
 
 #include <algorithm>
 #include <array>
 #include <climits>
-#include <cstring>
+
+#include "socket_address.h"
 
 namespace vrl::gateway {
 namespace {
@@ -41,15 +41,6 @@ int clamp_length(std::size_t size) {
     return size > static_cast<std::size_t>(INT_MAX) ? INT_MAX : static_cast<int>(size);
 }
 
-bool c_string(std::string_view text, std::array<char, 256>& buffer) {
-    if (text.size() >= buffer.size() || text.find('\0') != std::string_view::npos) {
-        return false;
-    }
-    std::memcpy(buffer.data(), text.data(), text.size());
-    buffer[text.size()] = '\0';
-    return true;
-}
-
 // select on one socket for reading: 1 ready (bytes, or the peer's close), 0 time passed, -1 failure.
 int select_readable(SOCKET s, milliseconds timeout) {
     fd_set readable;
@@ -73,43 +64,11 @@ public:
 
     std::uint32_t inet_addr(std::string_view text) noexcept override {
         std::array<char, 256> buffer{};
-        return c_string(text, buffer) ? ::inet_addr(buffer.data()) : kAddressNone;
+        return to_c_string(text, buffer) ? ::inet_addr(buffer.data()) : kAddressNone;
     }
 
     int resolve(std::string_view host, std::uint16_t port, Endpoints& out) noexcept override {
-        out.count = 0;
-        std::array<char, 256> name{};
-        // An empty name would resolve to this machine's own addresses.
-        if (host.empty() || !c_string(host, name)) {
-            return -1;
-        }
-        addrinfo hints{};
-        hints.ai_family = AF_UNSPEC;
-        hints.ai_socktype = SOCK_STREAM;
-        addrinfo* found = nullptr;
-        if (::getaddrinfo(name.data(), nullptr, &hints, &found) != 0) {
-            return -1;
-        }
-        for (const addrinfo* a = found; a != nullptr && out.count < out.items.size(); a = a->ai_next) {
-            Endpoint& e = out.items[out.count];
-            e = {};
-            e.port = port;
-            if (a->ai_family == AF_INET && a->ai_addrlen >= sizeof(sockaddr_in)) {
-                sockaddr_in v4;
-                std::memcpy(&v4, a->ai_addr, sizeof v4);
-                std::memcpy(e.address.data(), &v4.sin_addr, 4);
-                ++out.count;
-            } else if (a->ai_family == AF_INET6 && a->ai_addrlen >= sizeof(sockaddr_in6)) {
-                sockaddr_in6 v6;
-                std::memcpy(&v6, a->ai_addr, sizeof v6);
-                e.family = AddressFamily::IPv6;
-                std::memcpy(e.address.data(), &v6.sin6_addr, 16);
-                e.scope_id = v6.sin6_scope_id;
-                ++out.count;
-            }
-        }
-        ::freeaddrinfo(found);
-        return out.count > 0 ? 0 : -1;
+        return resolve_stream(host, port, out);
     }
 
     SocketHandle open_stream(AddressFamily family) noexcept override {
@@ -122,29 +81,13 @@ public:
             return -1;
         }
         const SOCKET s = sock_of(socket);
-        sockaddr_in v4{};
-        sockaddr_in6 v6{};
-        const sockaddr* address = nullptr;
-        int length = 0;
-        if (peer.family == AddressFamily::IPv6) {
-            v6.sin6_family = AF_INET6;
-            v6.sin6_port = peer.port;
-            std::memcpy(&v6.sin6_addr, peer.address.data(), 16);
-            v6.sin6_scope_id = peer.scope_id;
-            address = reinterpret_cast<const sockaddr*>(&v6);
-            length = sizeof v6;
-        } else {
-            v4.sin_family = AF_INET;
-            v4.sin_port = peer.port;
-            std::memcpy(&v4.sin_addr, peer.address.data(), 4);
-            address = reinterpret_cast<const sockaddr*>(&v4);
-            length = sizeof v4;
-        }
+        sockaddr_storage address;
+        const socklen_t length = to_sockaddr(peer, address);
         u_long non_blocking = 1;
         if (::ioctlsocket(s, kNonBlockingIo, &non_blocking) != 0) {
             return -1;
         }
-        int result = ::connect(s, address, length);
+        int result = ::connect(s, reinterpret_cast<const sockaddr*>(&address), length);
         if (result != 0 && ::WSAGetLastError() == WSAEWOULDBLOCK) {
             fd_set writable;
             fd_set failed;

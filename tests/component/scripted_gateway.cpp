@@ -4,6 +4,9 @@
 
 #include <chrono>
 #include <stdexcept>
+#include <string>
+
+#include "com_ptr.h"
 
 namespace vrl::test {
 namespace {
@@ -24,8 +27,7 @@ bool ReceiveAll(SOCKET s, char* data, int size) {
 
 }  // namespace
 
-ScriptedGateway::ScriptedGateway(std::vector<std::string> replies, std::string stray)
-    : replies_(std::move(replies)), stray_(std::move(stray)) {
+ScriptedGateway::ScriptedGateway(std::vector<std::string> replies) : replies_(std::move(replies)) {
     WSADATA data;
     if (::WSAStartup(MAKEWORD(2, 2), &data) != 0) {
         throw std::runtime_error("WSAStartup");
@@ -65,11 +67,6 @@ void ScriptedGateway::Serve() {
             requests_.push_back(request);
         }
         ::send(client, reply.data(), static_cast<int>(reply.size()), 0);
-        ++writes_;
-        if (!stray_.empty()) {
-            ::send(client, stray_.data(), static_cast<int>(stray_.size()), 0);
-            ++writes_;
-        }
     }
     char byte;
     while (::recv(client, &byte, 1, 0) > 0) {
@@ -78,25 +75,20 @@ void ScriptedGateway::Serve() {
     ::closesocket(client);
 }
 
-namespace {
-
-template <typename Done>
-bool WaitUntil(Done done, int timeout_ms) {
+bool ScriptedGateway::WaitForClientClose(int timeout_ms) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-    while (!done() && std::chrono::steady_clock::now() < deadline) {
+    while (!client_closed_ && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    return done();
+    return client_closed_;
 }
 
-}  // namespace
-
-bool ScriptedGateway::WaitForClientClose(int timeout_ms) {
-    return WaitUntil([this] { return client_closed_.load(); }, timeout_ms);
-}
-
-bool ScriptedGateway::WaitForWrites(int count, int timeout_ms) {
-    return WaitUntil([this, count] { return writes_.load() >= count; }, timeout_ms);
+int ScriptedGateway::StartCon(IVorel* vorel) const {
+    Bstr ip(L"127.0.0.1");
+    Bstr port(std::to_wstring(port_).c_str());
+    Bstr user(L"demo");
+    int status = -1000;
+    return vorel->StartCon(ip.get(), port.get(), user.get(), user.get(), &status) == S_OK ? status : -1000;
 }
 
 std::vector<std::string> ScriptedGateway::Requests() {

@@ -1,8 +1,7 @@
 #pragma once
 // A one-connection gateway for the cases the simulator does not play: it accepts one client on
-// 127.0.0.1, answers each 258-byte request with the next scripted reply (raw bytes), followed by
-// the stray bytes in a write of their own if there are any, then waits until the client closes
-// the connection and records that it did.
+// 127.0.0.1, answers each 258-byte request with the next scripted reply (raw bytes), then waits
+// until the client closes the connection and records that it did.
 
 #include <atomic>
 #include <cstdint>
@@ -11,20 +10,23 @@
 #include <thread>
 #include <vector>
 
+#include "VRLCOM.h"
+
 namespace vrl::test {
 
 class ScriptedGateway {
 public:
-    explicit ScriptedGateway(std::vector<std::string> replies, std::string stray = {});
+    explicit ScriptedGateway(std::vector<std::string> replies);
     ScriptedGateway(const ScriptedGateway&) = delete;
     ScriptedGateway& operator=(const ScriptedGateway&) = delete;
     ~ScriptedGateway();
 
     std::uint16_t port() const { return port_; }
+    // Calls the object's StartCon on 127.0.0.1 and this gateway's port as demo:demo; the status,
+    // or a value no gateway gives when the call itself failed.
+    int StartCon(IVorel* vorel) const;
     // Waits up to timeout_ms for the client to close its side of the connection.
     bool WaitForClientClose(int timeout_ms);
-    // Waits up to timeout_ms until count writes (replies and strays) have been sent.
-    bool WaitForWrites(int count, int timeout_ms);
     // The requests received, 258 bytes each.
     std::vector<std::string> Requests();
 
@@ -32,8 +34,6 @@ private:
     void Serve();
 
     std::vector<std::string> replies_;
-    std::string stray_;
-    std::atomic<int> writes_{0};
     std::uintptr_t listener_;
     std::uint16_t port_ = 0;
     std::atomic<bool> client_closed_{false};

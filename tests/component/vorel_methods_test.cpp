@@ -4,7 +4,6 @@
 
 #include "gateway_status.h"
 #include "plain_vorel.h"
-#include "scripted_gateway.h"
 #include "simulator_protocol.h"
 #include "vorel_fixture.h"
 
@@ -79,31 +78,6 @@ TEST_F(VorelTest, RepliesInPiecesOrWithExtraBytesAreReadWhole) {
         EXPECT_EQ(queried.text, L"DELIVERED") << label;
         EXPECT_EQ(Received(), 3u) << label;
     }
-}
-
-TEST(VorelStrayReplies, AStrayReplyBetweenCallsIsNeverTakenForTheNextOne) {
-    const std::string login_ok("\0login ok\0", 10);
-    ScriptedGateway gateway({login_ok, std::string("\0MID1\0", 6), std::string("\0MID2\0", 6)},
-                            std::string("*junk\0", 6));
-    ComPtr<IVorel> vorel;
-    ASSERT_EQ(server::CreateVorel(nullptr, IID_IVorel, vorel.put_void()), S_OK);
-    Bstr ip(L"127.0.0.1");
-    Bstr port(std::to_wstring(gateway.port()).c_str());
-    Bstr user(L"demo");
-    int status = -1;
-    ASSERT_EQ(vorel->StartCon(ip.get(), port.get(), user.get(), user.get(), &status), S_OK);
-    ASSERT_EQ(status, 0);
-    Bstr mobile(L"0912345678");
-    for (int i = 1; i <= 2; ++i) {
-        // Each reply is followed by "*junk": once it is out, the next call must not take it.
-        ASSERT_TRUE(gateway.WaitForWrites(2 * i, 5000));
-        Bstr text;
-        ASSERT_EQ(vorel->SendMsg(mobile.get(), mobile.get(), &status, text.put()), S_OK);
-        EXPECT_EQ(status, 0) << i;
-        EXPECT_EQ(text.str(), L"MID" + std::to_wstring(i));
-    }
-    EXPECT_EQ(gateway.Requests().size(), 3u);
-    EXPECT_EQ(vorel->EndCon(), S_OK);
 }
 
 TEST_F(VorelTest, SendMsgQueryMsgAndSendMsgOrderPutTheirFieldsOnTheWire) {

@@ -506,29 +506,26 @@ TEST_F(Loopback, ReplyOf129BytesWithoutNulGivesA128ByteText) {
     EXPECT_EQ(r.text.substr(0, 7), std::to_string(sim::kFirstMessageId));
 }
 
-TEST_F(Loopback, ReplyWrittenInTwoPiecesIsReadWhole) {
-    // "\0login ok\0" as "\0logi" and "n ok\0"; every id as its status byte and the rest.
-    for (const int at : {1, 5}) {
-        serve(with_fault(FaultMode::SplitAt, at));
+TEST_F(Loopback, RepliesWrittenInPiecesOrFollowedByStrayBytesAreReadWhole) {
+    struct Fault {
+        FaultMode mode;
+        int arg;
+    };
+    // "\0login ok\0" as "\0logi" and "n ok\0", every id as its status byte and the rest; or each
+    // reply followed in the same write by "*junk\0", or by 4096 such bytes.
+    for (const Fault f : {Fault{FaultMode::SplitAt, 1}, Fault{FaultMode::SplitAt, 5}, Fault{FaultMode::ExtraBytes, 6},
+                          Fault{FaultMode::ExtraBytes, 4096}}) {
+        SimulatorOptions options = with_fault(f.mode, f.arg);
+        options.fault_pause_ms = 20;
+        serve(options);
+        const std::string label = std::string(sim::fault_mode_name(f.mode)) + "=" + std::to_string(f.arg);
         GatewayConnection c(api_, kShortTimeouts);
-        ASSERT_EQ(login(c), 0) << at;
+        ASSERT_EQ(login(c), 0) << label;
         const GatewayResult r = c.submit("0912345678", "hello");
-        EXPECT_EQ(r.status, 0) << at;
-        EXPECT_EQ(r.text, std::to_string(sim::kFirstMessageId)) << at;
-        EXPECT_EQ(c.query("0912345678", std::to_string(sim::kFirstMessageId)).text, sim::kStateDelivered) << at;
-        EXPECT_EQ(received().size(), 3u);
-    }
-}
-
-TEST_F(Loopback, StrayBytesAfterAReplyNeverBecomeTheNextOne) {
-    for (const int extra : {6, 4096}) {
-        serve(with_fault(FaultMode::ExtraBytes, extra));
-        GatewayConnection c(api_, kShortTimeouts);
-        ASSERT_EQ(login(c), 0) << extra;
-        const GatewayResult r = c.submit("0912345678", "hello");
-        EXPECT_EQ(r.status, 0) << extra;
-        EXPECT_EQ(r.text, std::to_string(sim::kFirstMessageId)) << extra;
-        EXPECT_EQ(c.query("0912345678", std::to_string(sim::kFirstMessageId)).text, sim::kStateDelivered);
+        EXPECT_EQ(r.status, 0) << label;
+        EXPECT_EQ(r.text, std::to_string(sim::kFirstMessageId)) << label;
+        EXPECT_EQ(c.query("0912345678", std::to_string(sim::kFirstMessageId)).text, sim::kStateDelivered) << label;
+        EXPECT_EQ(received().size(), 3u) << label;
     }
 }
 
