@@ -10,6 +10,7 @@
 
 #include "gateway_simulator.h"
 #include "injecting_socket_api.h"
+#include "ipv6_listener.h"
 #include "scripted_socket_api.h"
 #include "silent_listener.h"
 
@@ -286,6 +287,20 @@ TEST_F(Loopback, HostNameIsResolvedAndADottedAddressIsNot) {
     EXPECT_EQ(api_.count(SocketCall::Resolve), 1);
     c.end();
     EXPECT_TRUE(balanced());
+}
+
+TEST(GatewayConnectionIpv6, AnIpv6AddressIsConnectedTo) {
+    test::Ipv6Listener listener;
+    ASSERT_TRUE(listener.ready()) << "no IPv6 loopback to listen on";
+    InjectingSocketApi api;
+    GatewayConnection c(api, GatewayTimeouts{std::chrono::milliseconds(2000), std::chrono::milliseconds(200)});
+    // The listener never answers: connected and sent, then no reply.
+    EXPECT_EQ(c.start("::1", std::to_string(listener.port()), "demo", "demo"), kStatusReceive);
+    ASSERT_EQ(api.connected_to().size(), 1u);
+    EXPECT_EQ(api.connected_to()[0].family, AddressFamily::IPv6);
+    EXPECT_EQ(api.connected_to()[0].address[15], 1);
+    EXPECT_EQ(api.count(SocketCall::Send), 1);
+    EXPECT_EQ(api.count(SocketCall::Startup), api.count(SocketCall::Cleanup));
 }
 
 TEST_F(Loopback, ReceiveThatCannotBeBoundedInTimeFailsTheStartAsMinusThree) {
