@@ -10,7 +10,6 @@
 
 #include "gateway_simulator.h"
 #include "injecting_socket_api.h"
-#include "ipv6_listener.h"
 #include "scripted_socket_api.h"
 #include "silent_listener.h"
 
