@@ -1,6 +1,7 @@
 #include "gateway_connection.h"
 
-#include <array>
+#include <algorithm>
+#include <chrono>
 
 namespace vrl::gateway {
 
@@ -44,6 +45,9 @@ std::int32_t GatewayConnection::start(std::string_view server_ip, std::string_vi
     if (body_length({user_id, passwd}) > kBodyCapacity) {
         return kStatusRequestTooLong;
     }
+    if (timeouts_.connect.count() <= 0 || timeouts_.receive.count() <= 0) {
+        return kStatusConnect;
+    }
     // A connection still open is ended, not forgotten: its socket and library start would leak.
     if (is_open() || library_started_) {
         run_end();
@@ -57,13 +61,22 @@ std::int32_t GatewayConnection::start(std::string_view server_ip, std::string_vi
     }
     library_started_ = true;
 
-    socket_ = api_.open_stream();
-    if (socket_ == kInvalidSocket) {
+    const auto deadline = api_.now() + timeouts_.connect;
+    Endpoints endpoints;
+    if (address != kAddressNone) {
+        // A dotted IPv4 address is used as it is, without a look-up.
+        endpoints.items[0] = ipv4_endpoint(address, port);
+        endpoints.count = 1;
+    } else if (api_.resolve(server_ip, port, endpoints) != 0) {
         run_end();
-        return kStatusSocketCreate;
+        return kStatusConnect;
     }
-    if (api_.connect(socket_, address, port, timeouts_.connect) != 0 ||
-        api_.set_receive_timeout(socket_, timeouts_.receive) != 0) {
+    const std::int32_t connected = connect_any(endpoints, deadline);
+    if (connected != 0) {
+        run_end();
+        return connected;
+    }
+    if (api_.set_receive_timeout(socket_, timeouts_.receive) != 0) {
         run_end();
         return kStatusConnect;
     }
@@ -72,11 +85,35 @@ std::int32_t GatewayConnection::start(std::string_view server_ip, std::string_vi
         run_end();
         return kStatusSend;
     }
-    if (receive_response() <= 0) {
+    if (!receive_response()) {
         run_end();
         return kStatusReceive;
     }
     return response_status(response_);
+}
+
+// Tries the addresses in order until one connects, all before the deadline. An address whose
+// family has no sockets here is passed over; only when none had a socket is that the failure.
+std::int32_t GatewayConnection::connect_any(const Endpoints& endpoints,
+                                            SocketApi::Clock::time_point deadline) noexcept {
+    bool had_socket = false;
+    for (std::size_t i = 0; i < endpoints.count; ++i) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - api_.now());
+        if (left.count() <= 0) {
+            break;
+        }
+        const SocketHandle s = api_.open_stream(endpoints.items[i].family);
+        if (s == kInvalidSocket) {
+            continue;
+        }
+        had_socket = true;
+        if (api_.connect(s, endpoints.items[i], left) == 0) {
+            socket_ = s;
+            return 0;
+        }
+        api_.close(s);
+    }
+    return had_socket ? kStatusConnect : kStatusSocketCreate;
 }
 
 GatewayResult GatewayConnection::submit(std::string_view mobile_num, std::string_view message) noexcept {
@@ -103,15 +140,33 @@ GatewayResult GatewayConnection::exchange(Command command,
     if (!build_request(request_, command, fields)) {
         return {kStatusRequestTooLong, kTextRequestTooLong};
     }
-    if (!send_request()) {
+    // Whatever waits unasked is no reply to this request; a gateway that has closed gets none.
+    if (!drop_waiting() || !send_request()) {
         run_end();
         return {kStatusSend, kTextSendError};
     }
-    if (receive_response() <= 0) {
+    if (!receive_response()) {
         run_end();
         return {kStatusReceive, kTextReceiveError};
     }
     return {response_status(response_), response_text(response_)};
+}
+
+bool GatewayConnection::drop_waiting() noexcept {
+    if (socket_ == kInvalidSocket) {
+        return false;
+    }
+    for (std::size_t dropped = 0; dropped <= kMaxDroppedBytes;) {
+        const long n = api_.recv_waiting(socket_, response_.bytes.data(), response_.bytes.size());
+        if (n == kNothingWaiting) {
+            return true;
+        }
+        if (n <= 0) {
+            return false;  // closed by the gateway, or broken
+        }
+        dropped += static_cast<std::size_t>(n);
+    }
+    return false;
 }
 
 bool GatewayConnection::send_request() noexcept {
@@ -132,9 +187,29 @@ bool GatewayConnection::send_request() noexcept {
     return sent;
 }
 
-long GatewayConnection::receive_response() noexcept {
+bool GatewayConnection::receive_response() noexcept {
     response_.bytes.fill(0);
-    return api_.recv(socket_, response_.bytes.data(), response_.bytes.size());
+    std::uint8_t* const data = response_.bytes.data();
+    const std::size_t size = response_.bytes.size();
+    const auto deadline = api_.now() + timeouts_.receive;
+    // The first call waits up to the socket's receive time-out; nothing at all is a failure.
+    const long first = api_.recv(socket_, data, size);
+    if (first <= 0) {
+        return false;
+    }
+    std::size_t got = static_cast<std::size_t>(first);
+    while (!response_complete(response_, got)) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - api_.now());
+        if (left.count() <= 0 || api_.wait_readable(socket_, std::min(left, kReplyGrace)) != 1) {
+            break;
+        }
+        const long n = api_.recv(socket_, data + got, size - got);
+        if (n <= 0) {
+            break;  // the gateway closed after part of a reply: that part is the reply
+        }
+        got += static_cast<std::size_t>(n);
+    }
+    return true;
 }
 
 void GatewayConnection::run_end() noexcept {

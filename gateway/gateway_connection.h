@@ -2,6 +2,11 @@
 // One component object's conversation with the gateway: start (connect and log in), submit now,
 // submit at a time, query, end. Every operation runs to completion on the caller's thread and
 // reports through a status code and, for the message operations, a text.
+//
+// Each request gets its own reply, however the network cuts it: a reply is read until it is
+// whole (a NUL after the status byte, 129 bytes, or the gateway's close after at least one byte),
+// or until kReplyGrace passes after its last byte; bytes beyond it, and bytes that arrive when no
+// reply is awaited, are dropped before the next request goes out.
 
 #include <cstdint>
 #include <string_view>
@@ -49,8 +54,10 @@ public:
 
 private:
     GatewayResult exchange(Command command, std::initializer_list<std::string_view> fields) noexcept;
+    std::int32_t connect_any(const Endpoints& endpoints, SocketApi::Clock::time_point deadline) noexcept;
+    bool drop_waiting() noexcept;
     bool send_request() noexcept;
-    long receive_response() noexcept;
+    bool receive_response() noexcept;
     void run_end() noexcept;
 
     SocketApi& api_;

@@ -41,6 +41,15 @@ bool build_request(GatewayRequest& request, Command command,
     return true;
 }
 
+bool response_complete(const GatewayResponse& response, std::size_t received) noexcept {
+    if (received >= response.bytes.size()) {
+        return true;
+    }
+    const auto* first = response.bytes.data() + 1;
+    const auto* last = response.bytes.data() + received;
+    return received > 1 && std::find(first, last, std::uint8_t{0}) != last;
+}
+
 std::uint8_t response_status(const GatewayResponse& response) noexcept {
     return response.bytes[0];
 }

@@ -41,6 +41,10 @@ std::size_t body_length(std::initializer_list<std::string_view> fields) noexcept
 bool build_request(GatewayRequest& request, Command command,
                    std::initializer_list<std::string_view> fields) noexcept;
 
+// Whether the first received bytes of a response make a whole reply: a NUL after the status
+// byte, or all 129 bytes.
+bool response_complete(const GatewayResponse& response, std::size_t received) noexcept;
+
 // The status byte, always 0 to 255.
 std::uint8_t response_status(const GatewayResponse& response) noexcept;
 

@@ -25,10 +25,20 @@ inline constexpr std::string_view kTextRequestTooLong = "request content > max l
 inline constexpr std::string_view kTextSendError = "socket send error!";
 inline constexpr std::string_view kTextReceiveError = "socket receive error!";
 
-// How long the connection waits on a silent network.
+// How long the connection waits on a silent network. Both must be above zero: start() refuses
+// others with kStatusConnect rather than wait for ever. The connect limit covers the name look-up
+// and every address tried; the receive limit counts from the start of a receive.
 struct GatewayTimeouts {
     std::chrono::milliseconds connect{30'000};
     std::chrono::milliseconds receive{60'000};
 };
+
+// How long a reply that is not yet whole (no NUL after the status byte, under 129 bytes) may rest
+// after its last byte before what arrived is taken as the whole reply.
+inline constexpr std::chrono::milliseconds kReplyGrace{500};
+
+// Bytes waiting before a request (the late or excess part of an earlier reply) are dropped, up to
+// this many: a gateway that has sent more than that unasked is treated as one that has closed.
+inline constexpr std::size_t kMaxDroppedBytes = 64 * 1024;
 
 }  // namespace vrl::gateway

@@ -4,6 +4,9 @@
 
 #include <chrono>
 #include <stdexcept>
+#include <string>
+
+#include "com_ptr.h"
 
 namespace vrl::test {
 namespace {
@@ -78,6 +81,14 @@ bool ScriptedGateway::WaitForClientClose(int timeout_ms) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return client_closed_;
+}
+
+int ScriptedGateway::StartCon(IVorel* vorel) const {
+    Bstr ip(L"127.0.0.1");
+    Bstr port(std::to_wstring(port_).c_str());
+    Bstr user(L"demo");
+    int status = -1000;
+    return vorel->StartCon(ip.get(), port.get(), user.get(), user.get(), &status) == S_OK ? status : -1000;
 }
 
 std::vector<std::string> ScriptedGateway::Requests() {

@@ -10,6 +10,8 @@
 #include <thread>
 #include <vector>
 
+#include "VRLCOM.h"
+
 namespace vrl::test {
 
 class ScriptedGateway {
@@ -20,6 +22,9 @@ public:
     ~ScriptedGateway();
 
     std::uint16_t port() const { return port_; }
+    // Calls the object's StartCon on 127.0.0.1 and this gateway's port as demo:demo; the status,
+    // or a value no gateway gives when the call itself failed.
+    int StartCon(IVorel* vorel) const;
     // Waits up to timeout_ms for the client to close its side of the connection.
     bool WaitForClientClose(int timeout_ms);
     // The requests received, 258 bytes each.

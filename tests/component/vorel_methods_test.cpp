@@ -27,14 +27,11 @@ TEST_F(VorelTest, StartConLogsInAndKeepsTheConnectionWhateverTheStatus) {
 
 TEST_F(VorelTest, StartConReportsConnectFailures) {
     Bstr ip(L"127.0.0.1");
-    Bstr host(L"localhost");
     Bstr letters(L"http");
     Bstr port(port_.c_str());
     Bstr user(L"demo");
     int status = 0;
-    // A host name is not an address literal; a port without digits is port 0.
-    EXPECT_EQ(vorel_->StartCon(host.get(), port.get(), user.get(), user.get(), &status), S_OK);
-    EXPECT_EQ(status, gateway::kStatusConnect);
+    // A port without digits is port 0.
     EXPECT_EQ(vorel_->StartCon(ip.get(), letters.get(), user.get(), user.get(), &status), S_OK);
     EXPECT_EQ(status, gateway::kStatusConnect);
     // Null strings are empty texts: no address at all.
@@ -42,6 +39,45 @@ TEST_F(VorelTest, StartConReportsConnectFailures) {
     EXPECT_EQ(status, gateway::kStatusConnect);
     EXPECT_EQ(Received(), 0u);
     EXPECT_FALSE(static_cast<server::PlainVorel*>(vorel_.get())->IsConnected());
+}
+
+TEST_F(VorelTest, StartConAcceptsAHostName) {
+    Bstr host(L"localhost");
+    Bstr port(port_.c_str());
+    Bstr user(L"demo");
+    int status = -1;
+    EXPECT_EQ(vorel_->StartCon(host.get(), port.get(), user.get(), user.get(), &status), S_OK);
+    EXPECT_EQ(status, sim::kStatusOk);
+    EXPECT_EQ(Send(L"0912345678", L"by name").text, std::to_wstring(sim::kFirstMessageId));
+}
+
+// Gateways whose replies the network cuts or pads: every call still gets its own reply, whole.
+TEST_F(VorelTest, RepliesInPiecesOrWithExtraBytesAreReadWhole) {
+    struct Fault {
+        sim::FaultMode mode;
+        int arg;
+        int pause_ms;
+    };
+    for (const Fault f : {Fault{sim::FaultMode::SplitAt, 1, 0}, Fault{sim::FaultMode::SplitAt, 4, 20},
+                          Fault{sim::FaultMode::ExtraBytes, 6, 0}, Fault{sim::FaultMode::ExtraBytes, 300, 0}}) {
+        sim::SimulatorOptions options;
+        options.fault = f.mode;
+        options.fault_arg = f.arg;
+        options.fault_pause_ms = f.pause_ms;
+        sim_->stop();
+        sim_ = std::make_unique<sim::GatewaySimulator>(options);
+        sim_->start();
+        port_ = std::to_wstring(sim_->port());
+        const std::string label = std::string(sim::fault_mode_name(f.mode)) + "=" + std::to_string(f.arg);
+        ASSERT_EQ(Start(), sim::kStatusOk) << label;
+        const Outcome sent = Send(L"0912345678", L"hello");
+        EXPECT_EQ(sent.status, sim::kStatusOk) << label;
+        EXPECT_EQ(sent.text, std::to_wstring(sim::kFirstMessageId)) << label;
+        const Outcome queried = Query(L"0912345678", sent.text);
+        EXPECT_EQ(queried.status, sim::kStatusOk) << label;
+        EXPECT_EQ(queried.text, L"DELIVERED") << label;
+        EXPECT_EQ(Received(), 3u) << label;
+    }
 }
 
 TEST_F(VorelTest, SendMsgQueryMsgAndSendMsgOrderPutTheirFieldsOnTheWire) {

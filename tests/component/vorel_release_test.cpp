@@ -22,12 +22,7 @@ TEST(VorelRelease, ReleasingAnOpenObjectClosesItsConnection) {
         ScriptedGateway gateway({std::string("\0login ok\0", 10)});
         ComPtr<IVorel> vorel;
         ASSERT_EQ(server::CreateVorel(nullptr, IID_IVorel, vorel.put_void()), S_OK);
-        Bstr ip(L"127.0.0.1");
-        Bstr port(std::to_wstring(gateway.port()).c_str());
-        Bstr user(L"demo");
-        int status = -1;
-        ASSERT_EQ(vorel->StartCon(ip.get(), port.get(), user.get(), user.get(), &status), S_OK);
-        ASSERT_EQ(status, 0);
+        ASSERT_EQ(gateway.StartCon(vorel.get()), 0);
         vorel.reset();
         EXPECT_TRUE(gateway.WaitForClientClose(5000));
     }

@@ -16,12 +16,17 @@ public:
         return 10091;  // WSASYSNOTREADY
     }
     void cleanup() noexcept override { ++other_calls; }
+    Clock::time_point now() noexcept override { return {}; }
     std::uint32_t inet_addr(std::string_view) noexcept override { return gateway::kAddressNone; }
-    gateway::SocketHandle open_stream() noexcept override {
+    int resolve(std::string_view, std::uint16_t, gateway::Endpoints&) noexcept override {
+        ++other_calls;
+        return -1;
+    }
+    gateway::SocketHandle open_stream(gateway::AddressFamily) noexcept override {
         ++other_calls;
         return gateway::kInvalidSocket;
     }
-    int connect(gateway::SocketHandle, std::uint32_t, std::uint16_t, std::chrono::milliseconds) noexcept override {
+    int connect(gateway::SocketHandle, const gateway::Endpoint&, std::chrono::milliseconds) noexcept override {
         ++other_calls;
         return -1;
     }
@@ -34,6 +39,14 @@ public:
         return -1;
     }
     long recv(gateway::SocketHandle, std::uint8_t*, std::size_t) noexcept override {
+        ++other_calls;
+        return -1;
+    }
+    long recv_waiting(gateway::SocketHandle, std::uint8_t*, std::size_t) noexcept override {
+        ++other_calls;
+        return -1;
+    }
+    int wait_readable(gateway::SocketHandle, std::chrono::milliseconds) noexcept override {
         ++other_calls;
         return -1;
     }

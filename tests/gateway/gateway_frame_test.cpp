@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 namespace vrl::gateway {
 namespace {
@@ -125,6 +127,34 @@ TEST(GatewayFrame, ResponseWithoutNulGivesA128ByteText) {
 TEST(GatewayFrame, ResponseTextEndsAtTheFirstNul) {
     const GatewayResponse response = response_of({0, 'a', 0, 'b', 0});
     EXPECT_EQ(response_text(response), "a");
+}
+
+TEST(GatewayFrame, ResponseIsWholeAtItsFirstNulAfterTheStatusOrAt129Bytes) {
+    struct Case {
+        std::vector<std::uint8_t> received;
+        bool whole;
+    };
+    const Case cases[] = {
+        {{0}, false},             // a status byte of 0 is no terminator
+        {{7}, false},             // the status byte alone: only the grace ends it
+        {{0, 'a'}, false},
+        {{0, 'a', 0}, true},
+        {{0, 0}, true},           // an empty text
+        {{5, 0, 'x', 'y'}, true},  // bytes after the NUL do not matter
+    };
+    for (const Case& c : cases) {
+        GatewayResponse response;
+        std::copy(c.received.begin(), c.received.end(), response.bytes.begin());
+        EXPECT_EQ(response_complete(response, c.received.size()), c.whole) << c.received.size();
+    }
+    GatewayResponse full;
+    full.bytes.fill('x');
+    EXPECT_FALSE(response_complete(full, kResponseSize - 1));
+    EXPECT_TRUE(response_complete(full, kResponseSize));
+    // A NUL beyond what was received (the buffer's own zero fill) is not a terminator.
+    GatewayResponse zeroed;
+    zeroed.bytes[1] = 'a';
+    EXPECT_FALSE(response_complete(zeroed, 2));
 }
 
 }  // namespace

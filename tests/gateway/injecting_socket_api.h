@@ -1,6 +1,7 @@
 #pragma once
 // A SocketApi for tests: forwards every call to the system's socket layer, counts the calls,
-// remembers what it was given, and can make a chosen call fail or cut sends short.
+// remembers what it was given, and can make a chosen call fail or cut sends short. The clock is
+// the system's and is not counted.
 
 #include <array>
 #include <chrono>
@@ -13,7 +14,8 @@
 namespace vrl::gateway::test {
 
 enum class SocketCall {
-    Startup, Cleanup, InetAddr, OpenStream, Connect, SetReceiveTimeout, Send, Recv, ShutdownSend, Close, Count
+    Startup, Cleanup, InetAddr, Resolve, OpenStream, Connect, SetReceiveTimeout, Send, Recv, RecvWaiting,
+    WaitReadable, ShutdownSend, Close, Count
 };
 
 class InjectingSocketApi final : public SocketApi {
@@ -37,6 +39,8 @@ public:
     const std::vector<const std::uint8_t*>& send_buffers() const { return send_buffers_; }
     std::chrono::milliseconds connect_timeout() const { return connect_timeout_; }
     std::chrono::milliseconds recv_timeout() const { return recv_timeout_; }
+    // Every address a connect was tried on, in order.
+    const std::vector<Endpoint>& connected_to() const { return connected_to_; }
     SocketHandle last_socket() const { return last_socket_; }
 
     int startup() noexcept override { return failing(SocketCall::Startup) ? kSysNotReady : real().startup(); }
@@ -48,14 +52,18 @@ public:
     std::uint32_t inet_addr(std::string_view text) noexcept override {
         return failing(SocketCall::InetAddr) ? kAddressNone : real().inet_addr(text);
     }
-    SocketHandle open_stream() noexcept override {
-        last_socket_ = failing(SocketCall::OpenStream) ? kInvalidSocket : real().open_stream();
+    Clock::time_point now() noexcept override { return real().now(); }
+    int resolve(std::string_view host, std::uint16_t port, Endpoints& out) noexcept override {
+        return failing(SocketCall::Resolve) ? -1 : real().resolve(host, port, out);
+    }
+    SocketHandle open_stream(AddressFamily family) noexcept override {
+        last_socket_ = failing(SocketCall::OpenStream) ? kInvalidSocket : real().open_stream(family);
         return last_socket_;
     }
-    int connect(SocketHandle socket, std::uint32_t address, std::uint16_t port,
-                std::chrono::milliseconds timeout) noexcept override {
+    int connect(SocketHandle socket, const Endpoint& peer, std::chrono::milliseconds timeout) noexcept override {
         connect_timeout_ = timeout;
-        return failing(SocketCall::Connect) ? -1 : real().connect(socket, address, port, timeout);
+        connected_to_.push_back(peer);
+        return failing(SocketCall::Connect) ? -1 : real().connect(socket, peer, timeout);
     }
     long send(SocketHandle socket, const std::uint8_t* data, std::size_t size) noexcept override {
         send_buffers_.push_back(data);
@@ -67,6 +75,12 @@ public:
     }
     long recv(SocketHandle socket, std::uint8_t* data, std::size_t size) noexcept override {
         return failing(SocketCall::Recv) ? -1 : real().recv(socket, data, size);
+    }
+    long recv_waiting(SocketHandle socket, std::uint8_t* data, std::size_t size) noexcept override {
+        return failing(SocketCall::RecvWaiting) ? -1 : real().recv_waiting(socket, data, size);
+    }
+    int wait_readable(SocketHandle socket, std::chrono::milliseconds timeout) noexcept override {
+        return failing(SocketCall::WaitReadable) ? -1 : real().wait_readable(socket, timeout);
     }
     void shutdown_send(SocketHandle socket) noexcept override {
         if (!failing(SocketCall::ShutdownSend)) {
@@ -95,6 +109,7 @@ private:
     std::array<int, kCalls> fail_at_{};
     std::size_t send_limit_ = SIZE_MAX;
     std::vector<const std::uint8_t*> send_buffers_;
+    std::vector<Endpoint> connected_to_;
     std::chrono::milliseconds connect_timeout_{0};
     std::chrono::milliseconds recv_timeout_{0};
     SocketHandle last_socket_ = kInvalidSocket;

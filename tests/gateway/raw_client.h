@@ -15,9 +15,9 @@ class RawClient {
 public:
     explicit RawClient(std::uint16_t port) {
         started_ = api_.startup() == 0;
-        socket_ = api_.open_stream();
+        socket_ = api_.open_stream(AddressFamily::IPv4);
         connected_ = socket_ != kInvalidSocket &&
-                     api_.connect(socket_, api_.inet_addr("127.0.0.1"), host_to_net16(port),
+                     api_.connect(socket_, ipv4_endpoint(api_.inet_addr("127.0.0.1"), host_to_net16(port)),
                                   std::chrono::seconds(5)) == 0;
     }
     RawClient(const RawClient&) = delete;
