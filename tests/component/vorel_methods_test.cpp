@@ -60,7 +60,7 @@ TEST_F(VorelTest, RepliesInPiecesOrWithExtraBytesAreReadWhole) {
     };
     for (const Fault f : {Fault{sim::FaultMode::SplitAt, 1, 0}, Fault{sim::FaultMode::SplitAt, 4, 20},
                           Fault{sim::FaultMode::ExtraBytes, 6, 0}, Fault{sim::FaultMode::ExtraBytes, 300, 0}}) {
-        sim::SimulatorOptions options;
+        sim::SimulatorOptions options = sim::with_history();
         options.fault = f.mode;
         options.fault_arg = f.arg;
         options.fault_pause_ms = f.pause_ms;
