@@ -16,11 +16,19 @@ namespace {
         }                                \
     } while (false)
 
-// A key entry names one subkey: not empty (the platform would take the parent itself) and without
-// a backslash (each key of a path is its own entry). Double-byte characters are stepped over whole,
-// so a trail byte that looks like a backslash is part of its character.
-bool IsKeyName(const CodePageText& text, const char* name) noexcept {
-    if (*name == '\0') {
+// A token that is exactly "{" opens a block, in both directions; a longer one such as "{G2}" is a
+// name.
+bool IsBlockStart(const TokenBuffer& token) noexcept {
+    return token[0] == '{' && token[1] == '\0';
+}
+
+// A key entry names one subkey: not empty (the platform would take the parent itself), not a
+// block's "{" (an entry that cannot have a block, such as "Val" or "Delete", is followed by one),
+// and without a backslash (each key of a path is its own entry). Double-byte characters are
+// stepped over whole, so a trail byte that looks like a backslash is part of its character.
+bool IsKeyName(const CodePageText& text, const TokenBuffer& token) noexcept {
+    const char* name = token.data();
+    if (*name == '\0' || IsBlockStart(token)) {
         return false;
     }
     for (const char* position = name; *position != '\0'; position = text.CharNext(position)) {
@@ -31,20 +39,14 @@ bool IsKeyName(const CodePageText& text, const char* name) noexcept {
     return true;
 }
 
-// Copies at most kNameBufferSize - 1 bytes of whole characters.
-void CopyTruncated(const CodePageText& text, const char* source, char (&target)[kNameBufferSize]) {
-    std::size_t length = 0;
-    for (const char* position = source; *position != '\0';) {
-        const char* next = text.CharNext(position);
-        const auto size = static_cast<std::size_t>(next - position);
-        if (length + size > kNameBufferSize - 1) {
-            break;
-        }
-        std::memcpy(target + length, position, size);
-        length += size;
-        position = next;
+// Copies a key name whole; false when it is longer than any key name can be.
+bool CopyKeyName(const char* source, char (&target)[kKeyNameBufferSize]) noexcept {
+    const std::size_t length = std::strlen(source);
+    if (length >= kKeyNameBufferSize) {
+        return false;
     }
-    target[length] = '\0';
+    std::memcpy(target, source, length + 1);
+    return true;
 }
 
 class DepthGuard {
@@ -103,16 +105,16 @@ private:
             const bool is_delete = TokenIs("Delete");
             VRL_RETURN_IF_FAILED(Next());
             if (register_) {
-                if (!IsKeyName(text_, token_.data())) {
+                if (!IsKeyName(text_, token_)) {
                     return DISP_E_EXCEPTION;
                 }
                 if (!IsProtectedKeyName(text_, token_.data())) {
                     DeleteKeyTree(registry_, parent_, token_.data());
                 }
                 if (is_delete) {
+                    // No block may follow: a "{" here fails the next entry.
                     VRL_RETURN_IF_FAILED(Next());
-                    VRL_RETURN_IF_FAILED(PassOverAssignment(reader_, token_));
-                    return EndOfRegisteredEntry();
+                    return PassOverAssignment(reader_, token_);
                 }
             }
         }
@@ -123,7 +125,7 @@ private:
         if (TokenIs("Val")) {
             return ValueEntry();
         }
-        if (!IsKeyName(text_, token_.data())) {
+        if (!IsKeyName(text_, token_)) {
             return DISP_E_EXCEPTION;
         }
         return register_ ? RegisterKey() : UnregisterKey();
@@ -131,18 +133,18 @@ private:
 
     HRESULT ValueEntry() noexcept {
         VRL_RETURN_IF_FAILED(Next());
-        if (std::strlen(token_.data()) >= kNameBufferSize) {
+        if (std::strlen(token_.data()) >= kValueNameBufferSize) {
             return DISP_E_EXCEPTION;
         }
-        char value_name[kNameBufferSize];
+        char value_name[kValueNameBufferSize];
         std::strcpy(value_name, token_.data());
         VRL_RETURN_IF_FAILED(Next());
         if (token_[0] != '=') {
             return DISP_E_EXCEPTION;
         }
         if (register_) {
-            VRL_RETURN_IF_FAILED(WriteValue(reader_, parent_, value_name, token_));
-            return EndOfRegisteredEntry();
+            // No block may follow: a "{" here fails the next entry, as when unregistering.
+            return WriteValue(reader_, parent_, value_name, token_);
         }
         if (!skip_) {
             registry_.RegDeleteValueA(parent_, value_name);
@@ -172,13 +174,10 @@ private:
         return EndOfRegisteredEntry();
     }
 
-    // A block written as exactly "{" registers beneath the key most recently opened here.
+    // A block after a key entry registers beneath that key.
     HRESULT EndOfRegisteredEntry() noexcept {
-        if (std::strcmp(token_.data(), "{") != 0) {
+        if (!IsBlockStart(token_)) {
             return S_OK;
-        }
-        if (!current_.is_open()) {
-            return DISP_E_EXCEPTION;
         }
         VRL_RETURN_IF_FAILED(ProcessKeyBlock(reader_, token_, current_.get(), true, false));
         return Next();
@@ -193,8 +192,11 @@ private:
                 skip_ = true;
             }
         }
-        char key_name[kNameBufferSize];
-        CopyTruncated(text_, token_.data(), key_name);
+        // The name is kept whole: deleting by a name cut short could hit a sibling.
+        char key_name[kKeyNameBufferSize] = "";
+        if (!skip_ && !CopyKeyName(token_.data(), key_name)) {
+            return DISP_E_EXCEPTION;
+        }
 
         if (!skip_ && !KeyHasSubkeys(registry_, current_.get()) &&
             !KeyHasNamedValues(registry_, current_.get())) {
@@ -206,7 +208,7 @@ private:
             }
             VRL_RETURN_IF_FAILED(Next());
             VRL_RETURN_IF_FAILED(PassOverAssignment(reader_, token_));
-            if (token_[0] == '{') {
+            if (IsBlockStart(token_)) {
                 VRL_RETURN_IF_FAILED(ProcessKeyBlock(reader_, token_, parent_, false, true));
                 return Next();
             }
@@ -216,7 +218,7 @@ private:
         VRL_RETURN_IF_FAILED(Next());
         VRL_RETURN_IF_FAILED(PassOverAssignment(reader_, token_));
         bool block = false;
-        if (token_[0] == '{') {
+        if (IsBlockStart(token_)) {
             VRL_RETURN_IF_FAILED(ProcessKeyBlock(reader_, token_, current_.get(), false, skip_));
             if (skip_) {
                 skip_ = entry_skip_;
@@ -360,7 +362,14 @@ HRESULT RunScriptText(ScriptReader& reader, const char* text, bool do_register) 
             const char* block_start = reader.cursor;
             hr = ProcessKeyBlock(reader, token, root, true, false);
             if (Failed(hr)) {
-                // Only the failing root entry is rolled back; its own failure is of no interest.
+                // Roll-back: an unregistering pass over the failing root entry's block, whose own
+                // failure is of no interest. It deletes what that block names, as unregistering
+                // does: the keys and values written before the failure, and also keys of that name
+                // that existed before, unless NoRemove or foreign subkeys keep them. It restores
+                // nothing: trees that ForceRemove or Delete removed and values that were
+                // overwritten stay lost. It stops at its own first failure, which for a malformed
+                // entry is that entry again, so the keys enclosing it stay. Root entries that
+                // completed before stay registered.
                 reader.cursor = block_start;
                 ProcessKeyBlock(reader, token, root, false, false);
                 break;

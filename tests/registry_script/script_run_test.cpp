@@ -4,6 +4,7 @@
 #include <iterator>
 #include <string>
 
+#include "key_tree.h"
 #include "script_runner.h"
 #include "script_test_support.h"
 
@@ -112,6 +113,31 @@ TEST_F(ScriptRun, NoRemoveSparesItsKeyAndTheLaterKeysOfItsBlock) {
               "Last\\\n");
 }
 
+TEST_F(ScriptRun, KeyNamesBeginningWithABraceAreNamesBothWays) {
+    // Only a token that is exactly "{" opens a block: "{G2}" after an entry without a block is the
+    // next key when registering and when unregistering alike.
+    const std::string script = Script("NoRemove CLSID { {G1} {G2} = s x { {G3} } {G4} }");
+    ASSERT_EQ(Run(script, true), S_OK);
+    EXPECT_EQ(DumpRoot(),
+              "CLSID\\\n"
+              "CLSID\\{G1}\\\n"
+              "CLSID\\{G2}\\\n"
+              "CLSID\\{G2}\\[] sz 'x'\n"
+              "CLSID\\{G2}\\{G3}\\\n"
+              "CLSID\\{G4}\\\n");
+    ASSERT_EQ(Run(script, false), S_OK);
+    EXPECT_EQ(DumpRoot(), "CLSID\\\n");
+}
+
+TEST_F(ScriptRun, AValueNameTooLongToEnumerateIsANamedValue) {
+    Seed(HKEY_CURRENT_USER, Key("K"), std::string(5000, 'v'), "x");
+    HKEY key = nullptr;
+    ASSERT_EQ(registry().RegOpenKeyExA(HKEY_CURRENT_USER, Key("K").c_str(), 0, KEY_READ, &key),
+              ERROR_SUCCESS);
+    EXPECT_TRUE(KeyHasNamedValues(registry(), key));
+    registry().RegCloseKey(key);
+}
+
 TEST_F(ScriptRun, NamedValueIsDeletedEvenWhenItsKeyStays) {
     Seed(HKEY_CURRENT_USER, Key("Keep\\Child"), "c", "1");
     ASSERT_EQ(Run(Script("Keep { val Mine = s 'm' val 'Other' = d 2 }"), true), S_OK);
@@ -214,6 +240,10 @@ TEST_F(ScriptRun, MalformedEntriesFailAndRollBack) {
         {"Made { Unclosed ", DISP_E_EXCEPTION, "<missing>\n"},
         {"Made { V = s 'unterminated }", DISP_E_EXCEPTION, "Made\\\n"},
         {"Made { Val = = s x }", S_OK, "Made\\\nMade\\[=] sz 'x'\n"},
+        // A block after a value or a deletion does not belong to the key opened before (K); the
+        // roll-back stops at the same "{", except that unregistering reads "Delete D" as a key.
+        {"Made { K val V = s x { B } }", DISP_E_EXCEPTION, "Made\\\n"},
+        {"Made { K Delete D = s x { B } }", DISP_E_EXCEPTION, "<missing>\n"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(Run(Script(c.body), true), c.expected) << c.body;
@@ -401,12 +431,35 @@ class DoubleByteRun : public ScriptRun {
 protected:
     void SetUp() override {
         UseCodePage(950);
-        if (!DoubleByteCodePageActive(text())) {
-            GTEST_SKIP() << "needs code page 950 (LC_ALL=zh_TW.Big5)";
-        }
+        // Without code page 950 these cases would test nothing: they fail instead.
+        ASSERT_TRUE(DoubleByteCodePageActive(text())) << "needs code page 950 (LC_ALL=zh_TW.Big5)";
         ScriptRun::SetUp();
     }
 };
+
+// The longest key name, 255 double-byte characters: unregistering and deleting a tree use the
+// name whole, never a prefix of it, nor a sibling that the prefix names.
+TEST_F(DoubleByteRun, LongestKeyNamesAreUsedWhole) {
+    std::string longest;
+    for (int i = 0; i < 255; ++i) {
+        longest += "\xA4\x40";
+    }
+    const std::string prefix = longest.substr(0, 258);
+    Seed(HKEY_CURRENT_USER, Key(prefix), "v", "sibling");
+    const std::string sibling = DumpRoot();
+    const std::string script = Script("'" + longest + "' = s x");
+    ASSERT_EQ(Run(script, true), S_OK);
+    ASSERT_NE(DumpRoot(), sibling);
+    ASSERT_EQ(Run(script, false), S_OK);
+    EXPECT_EQ(DumpRoot(), sibling);
+
+    // Written key by key: the whole path would be longer than a path the platform takes.
+    Remove(HKEY_CURRENT_USER, Root());
+    ASSERT_EQ(Run(Script("T { '" + longest + "' { Deeper } '" + prefix + "' = s stale }"), true),
+              S_OK);
+    ASSERT_EQ(Run(Script("ForceRemove T { New }"), true), S_OK);
+    EXPECT_EQ(DumpRoot(), "T\\\nT\\New\\\n");
+}
 
 TEST_F(DoubleByteRun, TrailBytesInKeyNamesAreNoSyntax) {
     // Were a trail byte taken for syntax, the quote would end the name, the backslash would be
