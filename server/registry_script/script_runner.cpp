@@ -100,23 +100,15 @@ private:
         return text_.EqualsNoCase(token_.data(), keyword);
     }
 
+    // Both directions read an entry alike: "ForceRemove" or "Delete", then "NoRemove", then "Val"
+    // or the key name. The prefix of a value entry has no effect; when registering, the tree that
+    // "ForceRemove" or "Delete" removes is the one of the key name, never a key named after the
+    // keyword that follows it.
     HRESULT Entry() noexcept {
-        if (TokenIs("ForceRemove") || TokenIs("Delete")) {
-            const bool is_delete = TokenIs("Delete");
+        const bool force_remove = TokenIs("ForceRemove");
+        const bool is_delete = TokenIs("Delete");
+        if (force_remove || is_delete) {
             VRL_RETURN_IF_FAILED(Next());
-            if (register_) {
-                if (!IsKeyName(text_, token_)) {
-                    return DISP_E_EXCEPTION;
-                }
-                if (!IsProtectedKeyName(text_, token_.data())) {
-                    DeleteKeyTree(registry_, parent_, token_.data());
-                }
-                if (is_delete) {
-                    // No block may follow: a "{" here fails the next entry.
-                    VRL_RETURN_IF_FAILED(Next());
-                    return PassOverAssignment(reader_, token_);
-                }
-            }
         }
         if (TokenIs("NoRemove")) {
             deletable_ = false;
@@ -128,7 +120,18 @@ private:
         if (!IsKeyName(text_, token_)) {
             return DISP_E_EXCEPTION;
         }
-        return register_ ? RegisterKey() : UnregisterKey();
+        if (!register_) {
+            return UnregisterKey();
+        }
+        if ((force_remove || is_delete) && !IsProtectedKeyName(text_, token_.data())) {
+            DeleteKeyTree(registry_, parent_, token_.data());
+        }
+        if (is_delete) {
+            // No block may follow: a "{" here fails the next entry.
+            VRL_RETURN_IF_FAILED(Next());
+            return PassOverAssignment(reader_, token_);
+        }
+        return RegisterKey();
     }
 
     HRESULT ValueEntry() noexcept {

@@ -1,5 +1,7 @@
 // What scripts do to the registry: registering, unregistering, roll-back and the deletion rules,
 // checked by comparing whole subtrees.
+#include <cstdint>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -54,16 +56,21 @@ TEST_F(ScriptRun, ForceRemoveRebuildsTheKeyDeleteRemovesIt) {
     Seed(HKEY_CURRENT_USER, Key("F"), "stale", "1");
     Seed(HKEY_CURRENT_USER, Key("Gone\\Sub"), "x", "1");
     Seed(HKEY_CURRENT_USER, Key("Kept"), "x", "1");
+    Seed(HKEY_CURRENT_USER, Key("Val"), "x", "1");
     ASSERT_EQ(Run(Script("ForceRemove F = s 'new' { New }\r\nDelete Gone = s 'ignored'\r\n"
-                         "Delete Never"),
+                         "Delete Never\r\nForceRemove Val W = s w"),
                   true),
               S_OK);
+    // "ForceRemove Val" sets a value: the key named "Val" stays.
     EXPECT_EQ(DumpRoot(),
+              "[W] sz 'w'\n"
               "F\\\n"
               "F\\[] sz 'new'\n"
               "F\\New\\\n"
               "Kept\\\n"
-              "Kept\\[x] sz '1'\n");
+              "Kept\\[x] sz '1'\n"
+              "Val\\\n"
+              "Val\\[x] sz '1'\n");
 }
 
 TEST_F(ScriptRun, ClsidAndTypelibTreesAreNeverForceRemoved) {
@@ -195,15 +202,25 @@ TEST_F(ScriptRun, SkipModeAcrossNestedBlocks) {
 }
 
 TEST_F(ScriptRun, RegisterThenUnregisterRestoresTheRegistry) {
-    Seed(HKEY_CURRENT_USER, Key("Existing\\Sub"), "v", "1");
-    const std::string before = DumpRoot();
-    const std::string script = Script(
+    // Each script reads alike in both directions, so unregistering takes away what registering
+    // added. The later cases came from the fuzzer.
+    const char* const bodies[] = {
         "Other = s 'o' { ForceRemove F { G } }\r\n"
-        "NoRemove Existing { New = s 'n' { val A = b 00ff Deeper { val X = d 3 } } }");
-    ASSERT_EQ(Run(script, true), S_OK);
-    ASSERT_NE(DumpRoot(), before);
-    ASSERT_EQ(Run(script, false), S_OK);
-    EXPECT_EQ(DumpRoot(), before);
+        "NoRemove Existing { New = s 'n' { val A = b 00ff Deeper { val X = d 3 } } }",
+        // A keyword after "Delete" or "ForceRemove" is the keyword, not the name of a key.
+        "T { Delete Val V = s x }",
+        "T { ForceRemove Val V = s x K }",
+    };
+    for (const char* body : bodies) {
+        Remove(HKEY_CURRENT_USER, Root());
+        Seed(HKEY_CURRENT_USER, Key("Existing\\Sub"), "v", "1");
+        const std::string before = DumpRoot();
+        const std::string script = Script(body);
+        ASSERT_EQ(Run(script, true), S_OK) << body;
+        ASSERT_NE(DumpRoot(), before) << body;
+        ASSERT_EQ(Run(script, false), S_OK) << body;
+        EXPECT_EQ(DumpRoot(), before) << body;
+    }
 }
 
 TEST_F(ScriptRun, FailureRollsBackOnlyTheFailingRootEntry) {
@@ -425,6 +442,111 @@ TEST_F(ScriptRun, ModuleScriptRoundTrips) {
 }
 #endif
 
+// The in-memory registry and the code page model against the platform: the same cases, with the
+// results measured under Wine, run against the registry of the test (in memory natively, the real
+// one on Windows) and, on Windows, against the in-memory registry over the platform's code page.
+struct NameCase {
+    const char* created;
+    const char* opened;    // found as the created key (0) or not (ERROR_FILE_NOT_FOUND)
+    LONG open_result;
+    const char* listed;    // the name that enumeration gives back
+};
+
+std::string NameCaseFailures(RegistryApi& registry, const std::string& root,
+                             std::initializer_list<NameCase> cases) {
+    std::string failures;
+    for (const NameCase& c : cases) {
+        HKEY parent = nullptr;
+        HKEY key = nullptr;
+        if (registry.RegCreateKeyExA(HKEY_CURRENT_USER, root.c_str(), 0, nullptr, 0,
+                                     KEY_ALL_ACCESS, nullptr, &parent, nullptr) != ERROR_SUCCESS ||
+            registry.RegCreateKeyExA(parent, c.created, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                     &key, nullptr) != ERROR_SUCCESS) {
+            failures += std::string("cannot create ") + c.created + "\n";
+            continue;
+        }
+        registry.RegCloseKey(key);
+        key = nullptr;
+        const LONG opened = registry.RegOpenKeyExA(parent, c.opened, 0, KEY_READ, &key);
+        if (opened == ERROR_SUCCESS) {
+            registry.RegCloseKey(key);
+        }
+        char listed[kKeyNameBufferSize] = "";
+        DWORD size = kKeyNameBufferSize;
+        registry.RegEnumKeyExA(parent, 0, listed, &size, nullptr, nullptr, nullptr, nullptr);
+        registry.RegCloseKey(parent);
+        DeleteKeyTree(registry, HKEY_CURRENT_USER, root.c_str());
+        if (opened != c.open_result || std::string(listed) != c.listed) {
+            failures += std::string(c.created) + " / " + c.opened + ": open " +
+                        std::to_string(opened) + ", listed as " + listed + "\n";
+        }
+    }
+    return failures;
+}
+
+class RegistryModel : public ScriptRun {
+protected:
+    void ExpectNames(std::initializer_list<NameCase> cases) {
+        EXPECT_EQ(NameCaseFailures(registry(), Root(), cases), "");
+#ifdef _WIN32
+        MemoryRegistry model(text());
+        EXPECT_EQ(NameCaseFailures(model, Root(), cases), "") << "in memory";
+#endif
+    }
+    void ExpectEqualNoCase(const char* left, const char* right, bool equal) {
+        EXPECT_EQ(text().CompareNoCase(left, right) == 0, equal) << left << " / " << right;
+    }
+};
+
+TEST_F(RegistryModel, NamesFoldLetterCaseBeyondAscii) {
+    ExpectNames({
+        {"\xC9", "\xE9", ERROR_SUCCESS, "\xC9"},    // E acute
+        {"\x8A", "\x9A", ERROR_SUCCESS, "\x8A"},    // S caron, from 1252's own range
+        {"\xFF", "\x9F", ERROR_SUCCESS, "\xFF"},    // y diaeresis
+        {"x\xC0", "X\xE0", ERROR_SUCCESS, "x\xC0"},
+        {"\xD7", "\xF7", ERROR_FILE_NOT_FOUND, "\xD7"},  // multiplication and division signs
+        {"\xDF", "SS", ERROR_FILE_NOT_FOUND, "\xDF"},
+    });
+    ExpectEqualNoCase("clsid", "CLSID", true);
+    ExpectEqualNoCase("\xC9t\xE9", "\xE9T\xC9", true);
+    ExpectEqualNoCase("\xFF", "\x9F", true);
+    ExpectEqualNoCase("\xD7", "\xF7", false);
+}
+
+TEST_F(RegistryModel, NumbersReadAsTheVariantConversionReadsThem) {
+    const struct {
+        const char* text;
+        bool read;
+        std::uint32_t value;
+    } cases[] = {
+        {"12", true, 12},         {" 12 ", true, 12},       {"\t7", true, 7},
+        {"12\n", true, 12},       {"+12", true, 12},        {"010", true, 10},
+        {"-0", true, 0},          {"-0.4", true, 0},        {"-1", false, 0},
+        {"(5)", false, 0},        {"1,000", true, 1000},    {"1,2", true, 12},
+        {"1,,2", true, 12},       {",1", false, 0},         {"1.5", true, 2},
+        {"2.5", true, 2},         {"3.5", true, 4},         {"0.5", true, 0},
+        {"1.", true, 1},          {"1e3", true, 1000},      {"1E2", true, 100},
+        {"1e", false, 0},         {"&H10", true, 16},       {"&hff", true, 255},
+        {"&O17", true, 15},       {"&HFFFFFFFF", true, 0xFFFFFFFFu},
+        {"&H", false, 0},         {"&B101", false, 0},      {"0x10", false, 0},
+        {"$5", true, 5},          {"4294967295", true, 0xFFFFFFFFu},
+        {"4294967296", false, 0}, {"4294967295.4", true, 0xFFFFFFFFu},
+        {"4294967295.5", false, 0}, {"1000000000000", false, 0},
+        {"12abc", false, 0},      {"1 2", false, 0},        {"", false, 0},
+        {"  ", false, 0},
+    };
+    for (const auto& c : cases) {
+        WideChar wide[64] = {};
+        ASSERT_GT(text().ToWide(c.text, -1, wide, 64), 0);
+        std::uint32_t value = 0;
+        const bool read = text().ParseUInt32(wide, &value);
+        EXPECT_EQ(read, c.read) << "'" << c.text << "'";
+        if (read && c.read) {
+            EXPECT_EQ(value, c.value) << "'" << c.text << "'";
+        }
+    }
+}
+
 // Key names of double-byte characters whose trail bytes are a quote, a backslash and a percent
 // sign: each character is one unit of the name.
 class DoubleByteRun : public ScriptRun {
@@ -476,6 +598,34 @@ TEST_F(DoubleByteRun, TrailBytesInKeyNamesAreNoSyntax) {
     EXPECT_NE(registered.find("v] sz '\xA4\x40%'"), std::string::npos) << registered;
     ASSERT_EQ(Run(script, false), S_OK);
     EXPECT_EQ(DumpRoot(), "<missing>\n");
+}
+
+class DoubleByteRegistryModel : public DoubleByteRun {
+protected:
+    void ExpectNames(std::initializer_list<NameCase> cases) {
+        EXPECT_EQ(NameCaseFailures(registry(), Root(), cases), "");
+#ifdef _WIN32
+        MemoryRegistry model(text());
+        EXPECT_EQ(NameCaseFailures(model, Root(), cases), "") << "in memory";
+#endif
+    }
+};
+
+TEST_F(DoubleByteRegistryModel, NamesAreWholeCharacters) {
+    ExpectNames({
+        // A trail byte is never folded on its own: these are two different characters.
+        {"\xA4\x41", "\xA4\x61", ERROR_FILE_NOT_FOUND, "\xA4\x41"},
+        // Fullwidth letters fold like any other.
+        {"\xA2\xCF", "\xA2\xE9", ERROR_SUCCESS, "\xA2\xCF"},
+        // Invalid pairs all convert to "?": one name.
+        {"\xA4\x30", "\xA4\x31", ERROR_SUCCESS, "?"},
+        {"x\xA4\x7F", "X?", ERROR_SUCCESS, "x?"},
+        {"\xB3\x5C", "\xB3\x5C", ERROR_SUCCESS, "\xB3\x5C"},
+    });
+    EXPECT_NE(text().CompareNoCase("\xA4\x41", "\xA4\x61"), 0);
+    EXPECT_EQ(text().CompareNoCase("A\xA4\x41", "a\xA4\x41"), 0);
+    EXPECT_EQ(text().CompareNoCase("\xA2\xCF", "\xA2\xE9"), 0);
+    EXPECT_EQ(text().CompareNoCase("\xA4\x30", "\xA4\x31"), 0);
 }
 
 }  // namespace
