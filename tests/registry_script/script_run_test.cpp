@@ -261,6 +261,9 @@ TEST_F(ScriptRun, MalformedEntriesFailAndRollBack) {
         // roll-back stops at the same "{", except that unregistering reads "Delete D" as a key.
         {"Made { K val V = s x { B } }", DISP_E_EXCEPTION, "Made\\\n"},
         {"Made { K Delete D = s x { B } }", DISP_E_EXCEPTION, "<missing>\n"},
+        // An assignment after a block has no key (found by the fuzzer: unregistering read it as
+        // an assignment to pass over, registering as a key named "=").
+        {"Made { K { } = s x }", DISP_E_EXCEPTION, "Made\\\n"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(Run(Script(c.body), true), c.expected) << c.body;
