@@ -1,7 +1,6 @@
 // What scripts do to the registry: registering, unregistering, roll-back and the deletion rules,
 // checked by comparing whole subtrees.
 #include <cstdint>
-#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <string>
