@@ -24,12 +24,13 @@ bool IsBlockStart(const TokenBuffer& token) noexcept {
 
 // A key entry names one subkey: not empty (the platform would take the parent itself), not a
 // block's "{" (an entry that cannot have a block, such as "Val" or "Delete", is followed by one),
-// not beginning with "=" (unregistering passes over such a token after a block as an assignment),
+// not beginning with "=" (unregistering passes over such a token after a block as an assignment)
+// or "}" (it ends a block everywhere else),
 // and without a backslash (each key of a path is its own entry). Double-byte characters are
 // stepped over whole, so a trail byte that looks like a backslash is part of its character.
 bool IsKeyName(const CodePageText& text, const TokenBuffer& token) noexcept {
     const char* name = token.data();
-    if (*name == '\0' || *name == '=' || IsBlockStart(token)) {
+    if (*name == '\0' || *name == '=' || *name == '}' || IsBlockStart(token)) {
         return false;
     }
     for (const char* position = name; *position != '\0'; position = text.CharNext(position)) {

@@ -263,6 +263,8 @@ TEST_F(ScriptRun, MalformedEntriesFailAndRollBack) {
         // An assignment after a block has no key (found by the fuzzer: unregistering read it as
         // an assignment to pass over, registering as a key named "=").
         {"Made { K { } = s x }", DISP_E_EXCEPTION, "Made\\\n"},
+        // A prefix never takes the block's "}" for the name of a key (found by the fuzzer).
+        {"Made { ForceRemove } }", DISP_E_EXCEPTION, ""},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(Run(Script(c.body), true), c.expected) << c.body;
