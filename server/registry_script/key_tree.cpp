@@ -16,8 +16,8 @@ LONG DeleteKeyTree(RegistryApi& registry, HKEY key, const char* name) noexcept {
     tree.Replace(opened);
     for (;;) {
         // Index 0 every time: each deletion moves the next subkey to the front.
-        char subkey[kSubkeyNameSize];
-        DWORD size = kSubkeyNameSize;
+        char subkey[kKeyNameBufferSize];
+        DWORD size = kKeyNameBufferSize;
         if (registry.RegEnumKeyExA(tree.get(), 0, subkey, &size, nullptr, nullptr, nullptr,
                                    nullptr) != ERROR_SUCCESS) {
             break;
@@ -51,9 +51,10 @@ bool KeyHasNamedValues(RegistryApi& registry, HKEY key) noexcept {
     }
     char name[kValueNameEnumSize];
     DWORD size = kValueNameEnumSize;
-    return registry.RegEnumValueA(key, 0, name, &size, nullptr, nullptr, nullptr, nullptr) ==
-               ERROR_SUCCESS &&
-           name[0] != '\0';
+    // A name too long for the buffer is certainly not the empty name of the default value.
+    const LONG result =
+        registry.RegEnumValueA(key, 0, name, &size, nullptr, nullptr, nullptr, nullptr);
+    return result == ERROR_MORE_DATA || (result == ERROR_SUCCESS && name[0] != '\0');
 }
 
 }  // namespace vrl::regscript

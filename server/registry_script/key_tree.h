@@ -6,7 +6,12 @@
 namespace vrl::regscript {
 
 inline constexpr REGSAM kTreeDeleteAccess = KEY_READ | KEY_WRITE;  // 0x2001F
-inline constexpr DWORD kSubkeyNameSize = 256;
+
+// A key name holds at most 256 UTF-16 units (255 on Windows, 256 under Wine), and no ANSI code page
+// spends more than 3 bytes on one unit: a buffer of this size holds every name a key can have, in
+// bytes of the code page, so no name is ever cut short.
+inline constexpr DWORD kMaxKeyNameUnits = 256;
+inline constexpr DWORD kKeyNameBufferSize = kMaxKeyNameUnits * 3 + 1;
 inline constexpr DWORD kValueNameEnumSize = 4096;
 
 // Deletes the subkey `name` of `key` with everything beneath it; the platform error code, 0 on

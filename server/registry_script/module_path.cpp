@@ -14,12 +14,8 @@ HRESULT GetScriptModulePath(ModulePathApi& api, void* module, char (&path)[kPath
         return HResultFromError(ERROR_INSUFFICIENT_BUFFER);
     }
     const DWORD short_length = api.GetShortPathNameA(long_path, path, kPathSize);
-    if (short_length == 0) {
+    if (short_length == 0 || short_length >= kPathSize) {
         std::memcpy(path, long_path, long_length + 1);
-        return S_OK;
-    }
-    if (short_length >= kPathSize) {
-        return HResultFromError(ERROR_INSUFFICIENT_BUFFER);
     }
     return S_OK;
 }

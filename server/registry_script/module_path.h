@@ -28,8 +28,9 @@ constexpr HRESULT LastErrorResult(DWORD error) noexcept {
     return error == 0 ? E_FAIL : HResultFromError(error);
 }
 
-// The short path of the module, or its long path when the short form cannot be had. A path that
-// does not fit kPathSize fails with ERROR_INSUFFICIENT_BUFFER instead of being cut short.
+// The short path of the module, or its long path when the short form cannot be had or does not
+// fit. A long path that does not fit kPathSize fails with ERROR_INSUFFICIENT_BUFFER instead of
+// being cut short.
 HRESULT GetScriptModulePath(ModulePathApi& api, void* module, char (&path)[kPathSize]) noexcept;
 
 // Copies `source` with every single quote doubled, so that the text keeps its quotes inside a

@@ -1,7 +1,7 @@
 #pragma once
 // The registry as the script interpreter sees it: the nine advapi32 calls it makes, with their
-// arguments and error codes. system_registry() calls the platform on Windows; MemoryRegistry
-// (memory_registry.h) is a self-contained registry with the same behaviour for tests and fuzzing.
+// arguments and error codes. system_registry() calls the platform on Windows; the tests' in-memory
+// registry (tests/support) implements the same calls for native tests and fuzzing.
 
 #include "script_platform.h"
 

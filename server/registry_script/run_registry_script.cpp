@@ -87,6 +87,12 @@ HRESULT LoadScriptResource(ReplacementMap& variables, const WideChar* module_pat
 HRESULT RunRegistryScript(HMODULE module, WORD resource_id, bool do_register,
                           const ScriptVariable* extra, const ScriptEnvironment& environment,
                           ModulePathApi& paths) noexcept {
+    for (const ScriptVariable* variable = extra; variable != nullptr && variable->name != nullptr;
+         ++variable) {
+        if (variable->value == nullptr) {
+            return E_INVALIDARG;
+        }
+    }
     char path[kPathSize];
     HRESULT hr = GetScriptModulePath(paths, module, path);
     if (FAILED(hr)) {

@@ -18,7 +18,8 @@ struct ScriptVariable {
 
 // Runs the "REGISTRY" resource `resource_id` of `module` against the registry, registering or
 // unregistering. The variable "Module" holds the module's short path with its single quotes
-// doubled; `extra` adds more variables and may be null.
+// doubled; `extra` adds more variables and may be null. A variable with a null value fails the
+// call with E_INVALIDARG before anything runs.
 HRESULT RunRegistryScript(HMODULE module, WORD resource_id, bool do_register,
                           const ScriptVariable* extra) noexcept;
 

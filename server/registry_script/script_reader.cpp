@@ -22,12 +22,14 @@ HRESULT ReadToken(ScriptReader& reader, TokenBuffer& token) noexcept {
         return DISP_E_EXCEPTION;
     }
     std::size_t written = 0;
-    // Copies the character at the cursor, one or two bytes, and steps over it.
+    // Copies the character at the cursor and steps over it. The whole character must fit before
+    // the NUL, however many bytes the code page gives it.
     auto copy_char = [&]() noexcept -> bool {
-        if (written >= kTokenCharLimit) {
+        const char* next = text.CharNext(reader.cursor);
+        const auto size = static_cast<std::size_t>(next - reader.cursor);
+        if (written >= kTokenCharLimit || size > kTokenSize - 1 - written) {
             return false;
         }
-        const char* next = text.CharNext(reader.cursor);
         while (reader.cursor < next) {
             token[written++] = *reader.cursor++;
         }

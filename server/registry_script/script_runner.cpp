@@ -16,11 +16,21 @@ namespace {
         }                                \
     } while (false)
 
-// A key entry names one subkey: not empty (the platform would take the parent itself) and without
-// a backslash (each key of a path is its own entry). Double-byte characters are stepped over whole,
-// so a trail byte that looks like a backslash is part of its character.
-bool IsKeyName(const CodePageText& text, const char* name) noexcept {
-    if (*name == '\0') {
+// A token that is exactly "{" opens a block, in both directions; a longer one such as "{G2}" is a
+// name.
+bool IsBlockStart(const TokenBuffer& token) noexcept {
+    return token[0] == '{' && token[1] == '\0';
+}
+
+// A key entry names one subkey: not empty (the platform would take the parent itself), not a
+// block's "{" (an entry that cannot have a block, such as "Val" or "Delete", is followed by one),
+// not beginning with "=" (unregistering passes over such a token after a block as an assignment)
+// or "}" (it ends a block everywhere else),
+// and without a backslash (each key of a path is its own entry). Double-byte characters are
+// stepped over whole, so a trail byte that looks like a backslash is part of its character.
+bool IsKeyName(const CodePageText& text, const TokenBuffer& token) noexcept {
+    const char* name = token.data();
+    if (*name == '\0' || *name == '=' || *name == '}' || IsBlockStart(token)) {
         return false;
     }
     for (const char* position = name; *position != '\0'; position = text.CharNext(position)) {
@@ -31,20 +41,14 @@ bool IsKeyName(const CodePageText& text, const char* name) noexcept {
     return true;
 }
 
-// Copies at most kNameBufferSize - 1 bytes of whole characters.
-void CopyTruncated(const CodePageText& text, const char* source, char (&target)[kNameBufferSize]) {
-    std::size_t length = 0;
-    for (const char* position = source; *position != '\0';) {
-        const char* next = text.CharNext(position);
-        const auto size = static_cast<std::size_t>(next - position);
-        if (length + size > kNameBufferSize - 1) {
-            break;
-        }
-        std::memcpy(target + length, position, size);
-        length += size;
-        position = next;
+// Copies a key name whole; false when it is longer than any key name can be.
+bool CopyKeyName(const char* source, char (&target)[kKeyNameBufferSize]) noexcept {
+    const std::size_t length = std::strlen(source);
+    if (length >= kKeyNameBufferSize) {
+        return false;
     }
-    target[length] = '\0';
+    std::memcpy(target, source, length + 1);
+    return true;
 }
 
 class DepthGuard {
@@ -98,23 +102,15 @@ private:
         return text_.EqualsNoCase(token_.data(), keyword);
     }
 
+    // Both directions read an entry alike: "ForceRemove" or "Delete", then "NoRemove", then "Val"
+    // or the key name. The prefix of a value entry has no effect; when registering, the tree that
+    // "ForceRemove" or "Delete" removes is the one of the key name, never a key named after the
+    // keyword that follows it.
     HRESULT Entry() noexcept {
-        if (TokenIs("ForceRemove") || TokenIs("Delete")) {
-            const bool is_delete = TokenIs("Delete");
+        const bool force_remove = TokenIs("ForceRemove");
+        const bool is_delete = TokenIs("Delete");
+        if (force_remove || is_delete) {
             VRL_RETURN_IF_FAILED(Next());
-            if (register_) {
-                if (!IsKeyName(text_, token_.data())) {
-                    return DISP_E_EXCEPTION;
-                }
-                if (!IsProtectedKeyName(text_, token_.data())) {
-                    DeleteKeyTree(registry_, parent_, token_.data());
-                }
-                if (is_delete) {
-                    VRL_RETURN_IF_FAILED(Next());
-                    VRL_RETURN_IF_FAILED(PassOverAssignment(reader_, token_));
-                    return EndOfRegisteredEntry();
-                }
-            }
         }
         if (TokenIs("NoRemove")) {
             deletable_ = false;
@@ -123,26 +119,37 @@ private:
         if (TokenIs("Val")) {
             return ValueEntry();
         }
-        if (!IsKeyName(text_, token_.data())) {
+        if (!IsKeyName(text_, token_)) {
             return DISP_E_EXCEPTION;
         }
-        return register_ ? RegisterKey() : UnregisterKey();
+        if (!register_) {
+            return UnregisterKey();
+        }
+        if ((force_remove || is_delete) && !IsProtectedKeyName(text_, token_.data())) {
+            DeleteKeyTree(registry_, parent_, token_.data());
+        }
+        if (is_delete) {
+            // No block may follow: a "{" here fails the next entry.
+            VRL_RETURN_IF_FAILED(Next());
+            return PassOverAssignment(reader_, token_);
+        }
+        return RegisterKey();
     }
 
     HRESULT ValueEntry() noexcept {
         VRL_RETURN_IF_FAILED(Next());
-        if (std::strlen(token_.data()) >= kNameBufferSize) {
+        if (std::strlen(token_.data()) >= kValueNameBufferSize) {
             return DISP_E_EXCEPTION;
         }
-        char value_name[kNameBufferSize];
+        char value_name[kValueNameBufferSize];
         std::strcpy(value_name, token_.data());
         VRL_RETURN_IF_FAILED(Next());
         if (token_[0] != '=') {
             return DISP_E_EXCEPTION;
         }
         if (register_) {
-            VRL_RETURN_IF_FAILED(WriteValue(reader_, parent_, value_name, token_));
-            return EndOfRegisteredEntry();
+            // No block may follow: a "{" here fails the next entry, as when unregistering.
+            return WriteValue(reader_, parent_, value_name, token_);
         }
         if (!skip_) {
             registry_.RegDeleteValueA(parent_, value_name);
@@ -172,13 +179,10 @@ private:
         return EndOfRegisteredEntry();
     }
 
-    // A block written as exactly "{" registers beneath the key most recently opened here.
+    // A block after a key entry registers beneath that key.
     HRESULT EndOfRegisteredEntry() noexcept {
-        if (std::strcmp(token_.data(), "{") != 0) {
+        if (!IsBlockStart(token_)) {
             return S_OK;
-        }
-        if (!current_.is_open()) {
-            return DISP_E_EXCEPTION;
         }
         VRL_RETURN_IF_FAILED(ProcessKeyBlock(reader_, token_, current_.get(), true, false));
         return Next();
@@ -193,8 +197,11 @@ private:
                 skip_ = true;
             }
         }
-        char key_name[kNameBufferSize];
-        CopyTruncated(text_, token_.data(), key_name);
+        // The name is kept whole: deleting by a name cut short could hit a sibling.
+        char key_name[kKeyNameBufferSize] = "";
+        if (!skip_ && !CopyKeyName(token_.data(), key_name)) {
+            return DISP_E_EXCEPTION;
+        }
 
         if (!skip_ && !KeyHasSubkeys(registry_, current_.get()) &&
             !KeyHasNamedValues(registry_, current_.get())) {
@@ -206,7 +213,7 @@ private:
             }
             VRL_RETURN_IF_FAILED(Next());
             VRL_RETURN_IF_FAILED(PassOverAssignment(reader_, token_));
-            if (token_[0] == '{') {
+            if (IsBlockStart(token_)) {
                 VRL_RETURN_IF_FAILED(ProcessKeyBlock(reader_, token_, parent_, false, true));
                 return Next();
             }
@@ -216,7 +223,7 @@ private:
         VRL_RETURN_IF_FAILED(Next());
         VRL_RETURN_IF_FAILED(PassOverAssignment(reader_, token_));
         bool block = false;
-        if (token_[0] == '{') {
+        if (IsBlockStart(token_)) {
             VRL_RETURN_IF_FAILED(ProcessKeyBlock(reader_, token_, current_.get(), false, skip_));
             if (skip_) {
                 skip_ = entry_skip_;
@@ -360,7 +367,14 @@ HRESULT RunScriptText(ScriptReader& reader, const char* text, bool do_register) 
             const char* block_start = reader.cursor;
             hr = ProcessKeyBlock(reader, token, root, true, false);
             if (Failed(hr)) {
-                // Only the failing root entry is rolled back; its own failure is of no interest.
+                // Roll-back: an unregistering pass over the failing root entry's block, whose own
+                // failure is of no interest. It deletes what that block names, as unregistering
+                // does: the keys and values written before the failure, and also keys of that name
+                // that existed before, unless NoRemove or foreign subkeys keep them. It restores
+                // nothing: trees that ForceRemove or Delete removed and values that were
+                // overwritten stay lost. It stops at its own first failure, which for a malformed
+                // entry is that entry again, so the keys enclosing it stay. Root entries that
+                // completed before stay registered.
                 reader.cursor = block_start;
                 ProcessKeyBlock(reader, token, root, false, false);
                 break;

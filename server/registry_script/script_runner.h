@@ -10,7 +10,8 @@ namespace vrl::regscript {
 // Deeper nesting than the platform's registry allows (512 levels) fails the run instead of
 // exhausting the stack.
 inline constexpr int kMaxBlockDepth = 512;
-inline constexpr std::size_t kNameBufferSize = 260;
+// A value name holds at most 259 bytes.
+inline constexpr std::size_t kValueNameBufferSize = 260;
 
 // Access when unregistering: read and write first, so that the values a script names can be
 // deleted beneath the key; read alone when writing is refused.

@@ -43,9 +43,27 @@ bool FindValueType(const CodePageText& text, const char* token, ValueKind* kind)
     return false;
 }
 
+namespace {
+
+bool AsciiEqualsNoCase(const char* left, const char* right) noexcept {
+    auto fold = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; };
+    for (;; ++left, ++right) {
+        if (fold(*left) != fold(*right)) {
+            return false;
+        }
+        if (*left == '\0') {
+            return true;
+        }
+    }
+}
+
+}  // namespace
+
+// The platform's comparison follows the user's locale (in Turkish, "clsid" is not "CLSID"); the
+// plain ASCII comparison keeps the names protected there too. Either can only protect more.
 bool IsProtectedKeyName(const CodePageText& text, const char* name) noexcept {
     for (const char* protected_name : ProtectedKeyNames) {
-        if (text.EqualsNoCase(name, protected_name)) {
+        if (text.EqualsNoCase(name, protected_name) || AsciiEqualsNoCase(name, protected_name)) {
             return true;
         }
     }

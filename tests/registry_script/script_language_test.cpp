@@ -177,6 +177,92 @@ TEST_F(ScriptLanguage, TokenLengthLimit) {
               (std::vector<std::string>{std::string(4093, 't') + "'"}));
 }
 
+// The script text's code page with one change, for what the platform's code pages may do.
+class AlteredText : public CodePageText {
+public:
+    explicit AlteredText(const CodePageText& base) : base_(base) {}
+    bool IsLeadByte(unsigned char byte) const noexcept override { return base_.IsLeadByte(byte); }
+    const char* CharNext(const char* position) const noexcept override {
+        return base_.CharNext(position);
+    }
+    int CompareNoCase(const char* left, const char* right) const noexcept override {
+        return base_.CompareNoCase(left, right);
+    }
+    int ToWide(const char* source, int source_bytes, WideChar* target,
+               int target_units) const noexcept override {
+        return base_.ToWide(source, source_bytes, target, target_units);
+    }
+    int ToNarrow(const WideChar* source, int source_units, char* target,
+                 int target_bytes) const noexcept override {
+        return base_.ToNarrow(source, source_units, target, target_bytes);
+    }
+    bool ParseUInt32(const WideChar* text, std::uint32_t* value) const noexcept override {
+        return base_.ParseUInt32(text, value);
+    }
+
+private:
+    const CodePageText& base_;
+};
+
+// Turkish letter case: "i" is not the lower case of "I", so "clsid" is not "CLSID".
+class TurkishCase final : public AlteredText {
+public:
+    using AlteredText::AlteredText;
+    int CompareNoCase(const char* left, const char* right) const noexcept override {
+        auto fold = [](char c) {
+            return c >= 'a' && c <= 'z' && c != 'i' ? static_cast<char>(c - 'a' + 'A') : c;
+        };
+        for (;; ++left, ++right) {
+            if (fold(*left) != fold(*right)) {
+                return fold(*left) < fold(*right) ? -1 : 1;
+            }
+            if (*left == '\0') {
+                return 0;
+            }
+        }
+    }
+};
+
+TEST_F(ScriptLanguage, ProtectedNamesHoldInEveryLocale) {
+    const TurkishCase turkish(text());
+    ASSERT_NE(turkish.CompareNoCase("clsid", "CLSID"), 0);
+    EXPECT_TRUE(IsProtectedKeyName(turkish, "clsid"));
+    EXPECT_TRUE(IsProtectedKeyName(turkish, "TypeLib"));
+    EXPECT_TRUE(IsProtectedKeyName(turkish, "CLSID"));
+    EXPECT_FALSE(IsProtectedKeyName(turkish, "CLSIDs"));
+    EXPECT_FALSE(IsProtectedKeyName(turkish, "CLSI"));
+    EXPECT_FALSE(IsProtectedKeyName(text(), "TypeLibs"));
+}
+
+// Characters of three bytes, as UTF-8 has them: a lead byte 0xE0 to 0xEF takes two more with it.
+class ThreeByteText final : public AlteredText {
+public:
+    using AlteredText::AlteredText;
+    const char* CharNext(const char* position) const noexcept override {
+        const auto byte = static_cast<unsigned char>(*position);
+        if (byte >= 0xE0 && byte <= 0xEF && position[1] != '\0' && position[2] != '\0') {
+            return position + 3;
+        }
+        return AlteredText::CharNext(position);
+    }
+};
+
+TEST_F(ScriptLanguage, TokenLimitHoldsForCharactersOfAnyLength) {
+    const ThreeByteText three(text());
+    ReplacementMap map(memory(), three);
+    const ScriptEnvironment env{registry(), three, memory()};
+    ScriptReader reader(map, env);
+    TokenBuffer token;
+    // A character must fit whole before the terminating NUL.
+    const std::string fits = std::string(4092, 't') + "\xE4\xB8\x80";
+    reader.cursor = fits.c_str();
+    ASSERT_EQ(ReadToken(reader, token), S_OK);
+    EXPECT_EQ(std::string(token.data()), fits);
+    const std::string overruns = std::string(4093, 't') + "\xE4\xB8\x80";
+    reader.cursor = overruns.c_str();
+    EXPECT_EQ(ReadToken(reader, token), DISP_E_EXCEPTION);
+}
+
 TEST_F(ScriptLanguage, RootKeyTable) {
     EXPECT_EQ(FindRootKey(text(), "HKCR"), HKEY_CLASSES_ROOT);
     EXPECT_EQ(FindRootKey(text(), "hkcu"), HKEY_CURRENT_USER);
@@ -280,9 +366,9 @@ TEST_F(ScriptLanguage, ModulePathPrefersShortFormAndNeverTruncates) {
 
     paths.long_path = "C:\\x.dll";
     paths.long_result = 8;
-    paths.short_result = 300;  // the short form would not fit
-    EXPECT_EQ(GetScriptModulePath(paths, nullptr, path),
-              HResultFromError(ERROR_INSUFFICIENT_BUFFER));
+    paths.short_result = 300;  // the short form would not fit: the long one serves
+    ASSERT_EQ(GetScriptModulePath(paths, nullptr, path), S_OK);
+    EXPECT_STREQ(path, "C:\\x.dll");
 
     paths.long_result = 0;
     paths.last_error = 126;
@@ -303,9 +389,8 @@ class DoubleByteLanguage : public ScriptLanguage {
 protected:
     void SetUp() override {
         UseCodePage(950);
-        if (!DoubleByteCodePageActive(text())) {
-            GTEST_SKIP() << "needs code page 950 (LC_ALL=zh_TW.Big5)";
-        }
+        // Without code page 950 these cases would test nothing: they fail instead.
+        ASSERT_TRUE(DoubleByteCodePageActive(text())) << "needs code page 950 (LC_ALL=zh_TW.Big5)";
         ScriptLanguage::SetUp();
     }
 };

@@ -138,6 +138,12 @@ TEST_F(ScriptResource, ExtraVariablesNeverReplaceModule) {
     EXPECT_EQ(dump.find("not the module"), std::string::npos) << dump;
     EXPECT_EQ(RunRegistryScript(module_, 206, true, nullptr), DISP_E_EXCEPTION)
         << "without the extra variable the script refers to an undefined one";
+
+    Remove(HKEY_CURRENT_USER, kKey);
+    const ScriptVariable null_value[] = {{L"Extra", L"extra value"}, {L"Other", nullptr},
+                                         {nullptr, nullptr}};
+    EXPECT_EQ(RunRegistryScript(module_, 206, true, null_value), E_INVALIDARG);
+    EXPECT_EQ(Dump(HKEY_CURRENT_USER, kKey), "<missing>\n");
 }
 
 TEST_F(ScriptResource, OutOfMemoryFailsWithNothingWrittenOrLeaked) {

@@ -1,9 +1,11 @@
 // What scripts do to the registry: registering, unregistering, roll-back and the deletion rules,
 // checked by comparing whole subtrees.
+#include <cstdint>
 #include <fstream>
 #include <iterator>
 #include <string>
 
+#include "key_tree.h"
 #include "script_runner.h"
 #include "script_test_support.h"
 
@@ -53,16 +55,21 @@ TEST_F(ScriptRun, ForceRemoveRebuildsTheKeyDeleteRemovesIt) {
     Seed(HKEY_CURRENT_USER, Key("F"), "stale", "1");
     Seed(HKEY_CURRENT_USER, Key("Gone\\Sub"), "x", "1");
     Seed(HKEY_CURRENT_USER, Key("Kept"), "x", "1");
+    Seed(HKEY_CURRENT_USER, Key("Val"), "x", "1");
     ASSERT_EQ(Run(Script("ForceRemove F = s 'new' { New }\r\nDelete Gone = s 'ignored'\r\n"
-                         "Delete Never"),
+                         "Delete Never\r\nForceRemove Val W = s w"),
                   true),
               S_OK);
+    // "ForceRemove Val" sets a value: the key named "Val" stays.
     EXPECT_EQ(DumpRoot(),
+              "[W] sz 'w'\n"
               "F\\\n"
               "F\\[] sz 'new'\n"
               "F\\New\\\n"
               "Kept\\\n"
-              "Kept\\[x] sz '1'\n");
+              "Kept\\[x] sz '1'\n"
+              "Val\\\n"
+              "Val\\[x] sz '1'\n");
 }
 
 TEST_F(ScriptRun, ClsidAndTypelibTreesAreNeverForceRemoved) {
@@ -110,6 +117,31 @@ TEST_F(ScriptRun, NoRemoveSparesItsKeyAndTheLaterKeysOfItsBlock) {
               "After\\\n"
               "CLSID\\\n"
               "Last\\\n");
+}
+
+TEST_F(ScriptRun, KeyNamesBeginningWithABraceAreNamesBothWays) {
+    // Only a token that is exactly "{" opens a block: "{G2}" after an entry without a block is the
+    // next key when registering and when unregistering alike.
+    const std::string script = Script("NoRemove CLSID { {G1} {G2} = s x { {G3} } {G4} }");
+    ASSERT_EQ(Run(script, true), S_OK);
+    EXPECT_EQ(DumpRoot(),
+              "CLSID\\\n"
+              "CLSID\\{G1}\\\n"
+              "CLSID\\{G2}\\\n"
+              "CLSID\\{G2}\\[] sz 'x'\n"
+              "CLSID\\{G2}\\{G3}\\\n"
+              "CLSID\\{G4}\\\n");
+    ASSERT_EQ(Run(script, false), S_OK);
+    EXPECT_EQ(DumpRoot(), "CLSID\\\n");
+}
+
+TEST_F(ScriptRun, AValueNameTooLongToEnumerateIsANamedValue) {
+    Seed(HKEY_CURRENT_USER, Key("K"), std::string(5000, 'v'), "x");
+    HKEY key = nullptr;
+    ASSERT_EQ(registry().RegOpenKeyExA(HKEY_CURRENT_USER, Key("K").c_str(), 0, KEY_READ, &key),
+              ERROR_SUCCESS);
+    EXPECT_TRUE(KeyHasNamedValues(registry(), key));
+    registry().RegCloseKey(key);
 }
 
 TEST_F(ScriptRun, NamedValueIsDeletedEvenWhenItsKeyStays) {
@@ -169,15 +201,25 @@ TEST_F(ScriptRun, SkipModeAcrossNestedBlocks) {
 }
 
 TEST_F(ScriptRun, RegisterThenUnregisterRestoresTheRegistry) {
-    Seed(HKEY_CURRENT_USER, Key("Existing\\Sub"), "v", "1");
-    const std::string before = DumpRoot();
-    const std::string script = Script(
+    // Each script reads alike in both directions, so unregistering takes away what registering
+    // added. The later cases came from the fuzzer.
+    const char* const bodies[] = {
         "Other = s 'o' { ForceRemove F { G } }\r\n"
-        "NoRemove Existing { New = s 'n' { val A = b 00ff Deeper { val X = d 3 } } }");
-    ASSERT_EQ(Run(script, true), S_OK);
-    ASSERT_NE(DumpRoot(), before);
-    ASSERT_EQ(Run(script, false), S_OK);
-    EXPECT_EQ(DumpRoot(), before);
+        "NoRemove Existing { New = s 'n' { val A = b 00ff Deeper { val X = d 3 } } }",
+        // A keyword after "Delete" or "ForceRemove" is the keyword, not the name of a key.
+        "T { Delete Val V = s x }",
+        "T { ForceRemove Val V = s x K }",
+    };
+    for (const char* body : bodies) {
+        Remove(HKEY_CURRENT_USER, Root());
+        Seed(HKEY_CURRENT_USER, Key("Existing\\Sub"), "v", "1");
+        const std::string before = DumpRoot();
+        const std::string script = Script(body);
+        ASSERT_EQ(Run(script, true), S_OK) << body;
+        ASSERT_NE(DumpRoot(), before) << body;
+        ASSERT_EQ(Run(script, false), S_OK) << body;
+        EXPECT_EQ(DumpRoot(), before) << body;
+    }
 }
 
 TEST_F(ScriptRun, FailureRollsBackOnlyTheFailingRootEntry) {
@@ -214,6 +256,15 @@ TEST_F(ScriptRun, MalformedEntriesFailAndRollBack) {
         {"Made { Unclosed ", DISP_E_EXCEPTION, "<missing>\n"},
         {"Made { V = s 'unterminated }", DISP_E_EXCEPTION, "Made\\\n"},
         {"Made { Val = = s x }", S_OK, "Made\\\nMade\\[=] sz 'x'\n"},
+        // A block after a value or a deletion does not belong to the key opened before (K); the
+        // roll-back stops at the same "{", except that unregistering reads "Delete D" as a key.
+        {"Made { K val V = s x { B } }", DISP_E_EXCEPTION, "Made\\\n"},
+        {"Made { K Delete D = s x { B } }", DISP_E_EXCEPTION, "<missing>\n"},
+        // An assignment after a block has no key (found by the fuzzer: unregistering read it as
+        // an assignment to pass over, registering as a key named "=").
+        {"Made { K { } = s x }", DISP_E_EXCEPTION, "Made\\\n"},
+        // A prefix never takes the block's "}" for the name of a key (found by the fuzzer).
+        {"Made { ForceRemove } }", DISP_E_EXCEPTION, ""},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(Run(Script(c.body), true), c.expected) << c.body;
@@ -395,18 +446,148 @@ TEST_F(ScriptRun, ModuleScriptRoundTrips) {
 }
 #endif
 
+// The in-memory registry and the code page model against the platform: the same cases, with the
+// results measured under Wine, run against the registry of the test (in memory natively, the real
+// one on Windows) and, on Windows, against the in-memory registry over the platform's code page.
+struct NameCase {
+    const char* created;
+    const char* opened;    // found as the created key (0) or not (ERROR_FILE_NOT_FOUND)
+    LONG open_result;
+    const char* listed;    // the name that enumeration gives back
+};
+
+std::string NameCaseFailures(RegistryApi& registry, const std::string& root,
+                             std::initializer_list<NameCase> cases) {
+    std::string failures;
+    for (const NameCase& c : cases) {
+        HKEY parent = nullptr;
+        HKEY key = nullptr;
+        if (registry.RegCreateKeyExA(HKEY_CURRENT_USER, root.c_str(), 0, nullptr, 0,
+                                     KEY_ALL_ACCESS, nullptr, &parent, nullptr) != ERROR_SUCCESS ||
+            registry.RegCreateKeyExA(parent, c.created, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                     &key, nullptr) != ERROR_SUCCESS) {
+            failures += std::string("cannot create ") + c.created + "\n";
+            continue;
+        }
+        registry.RegCloseKey(key);
+        key = nullptr;
+        const LONG opened = registry.RegOpenKeyExA(parent, c.opened, 0, KEY_READ, &key);
+        if (opened == ERROR_SUCCESS) {
+            registry.RegCloseKey(key);
+        }
+        char listed[kKeyNameBufferSize] = "";
+        DWORD size = kKeyNameBufferSize;
+        registry.RegEnumKeyExA(parent, 0, listed, &size, nullptr, nullptr, nullptr, nullptr);
+        registry.RegCloseKey(parent);
+        DeleteKeyTree(registry, HKEY_CURRENT_USER, root.c_str());
+        if (opened != c.open_result || std::string(listed) != c.listed) {
+            failures += std::string(c.created) + " / " + c.opened + ": open " +
+                        std::to_string(opened) + ", listed as " + listed + "\n";
+        }
+    }
+    return failures;
+}
+
+void ExpectNames(RegistryApi& registry, [[maybe_unused]] const CodePageText& text,
+                 const std::string& root, std::initializer_list<NameCase> cases) {
+    EXPECT_EQ(NameCaseFailures(registry, root, cases), "");
+#ifdef _WIN32
+    MemoryRegistry model(text);
+    EXPECT_EQ(NameCaseFailures(model, root, cases), "") << "in memory";
+#endif
+}
+
+class RegistryModel : public ScriptRun {
+protected:
+    void ExpectEqualNoCase(const char* left, const char* right, bool equal) {
+        EXPECT_EQ(text().CompareNoCase(left, right) == 0, equal) << left << " / " << right;
+    }
+};
+
+TEST_F(RegistryModel, NamesFoldLetterCaseBeyondAscii) {
+    ExpectNames(registry(), text(), Root(), {
+        {"\xC9", "\xE9", ERROR_SUCCESS, "\xC9"},    // E acute
+        {"\x8A", "\x9A", ERROR_SUCCESS, "\x8A"},    // S caron, from 1252's own range
+        {"\xFF", "\x9F", ERROR_SUCCESS, "\xFF"},    // y diaeresis
+        {"x\xC0", "X\xE0", ERROR_SUCCESS, "x\xC0"},
+        {"\xD7", "\xF7", ERROR_FILE_NOT_FOUND, "\xD7"},  // multiplication and division signs
+        {"\xDF", "SS", ERROR_FILE_NOT_FOUND, "\xDF"},
+    });
+    ExpectEqualNoCase("clsid", "CLSID", true);
+    ExpectEqualNoCase("\xC9t\xE9", "\xE9T\xC9", true);
+    ExpectEqualNoCase("\xFF", "\x9F", true);
+    ExpectEqualNoCase("\xD7", "\xF7", false);
+}
+
+TEST_F(RegistryModel, NumbersReadAsTheVariantConversionReadsThem) {
+    const struct {
+        const char* text;
+        bool read;
+        std::uint32_t value;
+    } cases[] = {
+        {"12", true, 12},         {" 12 ", true, 12},       {"\t7", true, 7},
+        {"12\n", true, 12},       {"+12", true, 12},        {"010", true, 10},
+        {"-0", true, 0},          {"-0.4", true, 0},        {"-1", false, 0},
+        {"(5)", false, 0},        {"1,000", true, 1000},    {"1,2", true, 12},
+        {"1,,2", true, 12},       {",1", false, 0},         {"1.5", true, 2},
+        {"2.5", true, 2},         {"3.5", true, 4},         {"0.5", true, 0},
+        {"1.", true, 1},          {"1e3", true, 1000},      {"1E2", true, 100},
+        {"1e", false, 0},         {"&H10", true, 16},       {"&hff", true, 255},
+        {"&O17", true, 15},       {"&HFFFFFFFF", true, 0xFFFFFFFFu},
+        {"&H", false, 0},         {"&B101", false, 0},      {"0x10", false, 0},
+        {"$5", true, 5},          {"4294967295", true, 0xFFFFFFFFu},
+        {"4294967296", false, 0}, {"4294967295.4", true, 0xFFFFFFFFu},
+        {"4294967295.5", false, 0}, {"1000000000000", false, 0},
+        {"12abc", false, 0},      {"1 2", false, 0},        {"", false, 0},
+        {"  ", false, 0},
+    };
+    for (const auto& c : cases) {
+        WideChar wide[64] = {};
+        ASSERT_GT(text().ToWide(c.text, -1, wide, 64), 0);
+        std::uint32_t value = 0;
+        const bool read = text().ParseUInt32(wide, &value);
+        EXPECT_EQ(read, c.read) << "'" << c.text << "'";
+        if (read && c.read) {
+            EXPECT_EQ(value, c.value) << "'" << c.text << "'";
+        }
+    }
+}
+
 // Key names of double-byte characters whose trail bytes are a quote, a backslash and a percent
 // sign: each character is one unit of the name.
 class DoubleByteRun : public ScriptRun {
 protected:
     void SetUp() override {
         UseCodePage(950);
-        if (!DoubleByteCodePageActive(text())) {
-            GTEST_SKIP() << "needs code page 950 (LC_ALL=zh_TW.Big5)";
-        }
+        // Without code page 950 these cases would test nothing: they fail instead.
+        ASSERT_TRUE(DoubleByteCodePageActive(text())) << "needs code page 950 (LC_ALL=zh_TW.Big5)";
         ScriptRun::SetUp();
     }
 };
+
+// The longest key name, 255 double-byte characters: unregistering and deleting a tree use the
+// name whole, never a prefix of it, nor a sibling that the prefix names.
+TEST_F(DoubleByteRun, LongestKeyNamesAreUsedWhole) {
+    std::string longest;
+    for (int i = 0; i < 255; ++i) {
+        longest += "\xA4\x40";
+    }
+    const std::string prefix = longest.substr(0, 258);
+    Seed(HKEY_CURRENT_USER, Key(prefix), "v", "sibling");
+    const std::string sibling = DumpRoot();
+    const std::string script = Script("'" + longest + "' = s x");
+    ASSERT_EQ(Run(script, true), S_OK);
+    ASSERT_NE(DumpRoot(), sibling);
+    ASSERT_EQ(Run(script, false), S_OK);
+    EXPECT_EQ(DumpRoot(), sibling);
+
+    // Written key by key: the whole path would be longer than a path the platform takes.
+    Remove(HKEY_CURRENT_USER, Root());
+    ASSERT_EQ(Run(Script("T { '" + longest + "' { Deeper } '" + prefix + "' = s stale }"), true),
+              S_OK);
+    ASSERT_EQ(Run(Script("ForceRemove T { New }"), true), S_OK);
+    EXPECT_EQ(DumpRoot(), "T\\\nT\\New\\\n");
+}
 
 TEST_F(DoubleByteRun, TrailBytesInKeyNamesAreNoSyntax) {
     // Were a trail byte taken for syntax, the quote would end the name, the backslash would be
@@ -423,6 +604,25 @@ TEST_F(DoubleByteRun, TrailBytesInKeyNamesAreNoSyntax) {
     EXPECT_NE(registered.find("v] sz '\xA4\x40%'"), std::string::npos) << registered;
     ASSERT_EQ(Run(script, false), S_OK);
     EXPECT_EQ(DumpRoot(), "<missing>\n");
+}
+
+class DoubleByteRegistryModel : public DoubleByteRun {};
+
+TEST_F(DoubleByteRegistryModel, NamesAreWholeCharacters) {
+    ExpectNames(registry(), text(), Root(), {
+        // A trail byte is never folded on its own: these are two different characters.
+        {"\xA4\x41", "\xA4\x61", ERROR_FILE_NOT_FOUND, "\xA4\x41"},
+        // Fullwidth letters fold like any other.
+        {"\xA2\xCF", "\xA2\xE9", ERROR_SUCCESS, "\xA2\xCF"},
+        // Invalid pairs all convert to "?": one name.
+        {"\xA4\x30", "\xA4\x31", ERROR_SUCCESS, "?"},
+        {"x\xA4\x7F", "X?", ERROR_SUCCESS, "x?"},
+        {"\xB3\x5C", "\xB3\x5C", ERROR_SUCCESS, "\xB3\x5C"},
+    });
+    EXPECT_NE(text().CompareNoCase("\xA4\x41", "\xA4\x61"), 0);
+    EXPECT_EQ(text().CompareNoCase("A\xA4\x41", "a\xA4\x41"), 0);
+    EXPECT_EQ(text().CompareNoCase("\xA2\xCF", "\xA2\xE9"), 0);
+    EXPECT_EQ(text().CompareNoCase("\xA4\x30", "\xA4\x31"), 0);
 }
 
 }  // namespace

@@ -192,7 +192,7 @@ void ScriptTest::DumpKey(HKEY key, const std::string& prefix, std::string& out) 
     }
     std::vector<std::string> subkeys;
     for (DWORD index = 0;; ++index) {
-        char name[256];
+        char name[kKeyNameBufferSize];
         DWORD name_size = sizeof name;
         if (registry().RegEnumKeyExA(key, index, name, &name_size, nullptr, nullptr, nullptr,
                                      nullptr) != ERROR_SUCCESS) {

@@ -14,11 +14,8 @@
 #include "registry_api.h"
 #include "replacement_map.h"
 #include "script_reader.h"
-#include "task_memory.h"
-
-#ifndef _WIN32
 #include "memory_registry.h"
-#endif
+#include "task_memory.h"
 
 namespace vrl::regscript::test {
 

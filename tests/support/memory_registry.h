@@ -1,12 +1,16 @@
 #pragma once
-// A registry held in memory with the platform's behaviour for the calls of RegistryApi: names are
-// compared without regard to letter case (characters stepped by the code page, so a trail byte is
-// never folded or taken for a separator), subkeys and values are enumerated in name order, every
-// key has an unnamed default value slot, values need a handle opened for setting, a key with
-// subkeys cannot be deleted (ERROR_ACCESS_DENIED), a key that was deleted answers
-// ERROR_KEY_DELETED through handles still open on it, and names longer than 255 characters are
-// refused (ERROR_INVALID_PARAMETER). The seven predefined keys are its roots. Allocation failure
-// inside it ends the process: it serves tests and fuzzing only.
+// A registry held in memory with the platform's behaviour (as measured under Wine) for the calls of
+// RegistryApi. Names are held as the platform holds them, in UTF-16 converted with the code page:
+// pairs of bytes that the code page maps to one character name one key (an invalid double-byte
+// pair is "?"), a name reads back as its conversion, and names are compared with letter case
+// folded character by character (ModelUpperCase; never a trail byte on its own). Paths split at
+// backslashes that are characters of their own. Subkeys and values are enumerated in name order,
+// every key has an unnamed default value slot, values need a handle opened for setting, a key
+// with subkeys cannot be deleted (ERROR_ACCESS_DENIED), a key that was deleted answers
+// ERROR_KEY_DELETED through handles still open on it. A key name of more than 256 code units is
+// refused (ERROR_INVALID_PARAMETER), and so is a value name of more than 16383; a path of more
+// than 260 code units to open or create fails with ERROR_MORE_DATA. The seven predefined keys are
+// its roots. Allocation failure inside it ends the process: it serves tests and fuzzing only.
 
 #include <cstddef>
 #include <cstdint>
@@ -22,6 +26,8 @@ namespace vrl::regscript {
 
 class MemoryRegistry final : public RegistryApi {
 public:
+    using WideString = std::basic_string<WideChar>;
+
     explicit MemoryRegistry(const CodePageText& text);
     ~MemoryRegistry() override;
     MemoryRegistry(const MemoryRegistry&) = delete;
@@ -52,13 +58,13 @@ public:
 private:
     struct Value {
         std::string name;
-        std::string folded;
+        WideString folded;
         DWORD type;
         std::vector<BYTE> data;
     };
     struct Node {
         std::string name;
-        std::string folded;
+        WideString folded;
         bool deleted = false;
         std::vector<std::shared_ptr<Node>> children;  // ordered by folded name
         std::vector<Value> values;                    // ordered by folded name
@@ -68,17 +74,20 @@ private:
         REGSAM access;
     };
 
-    std::string Fold(const char* name) const;
+    WideString Wide(const char* name) const;
+    WideString Fold(const char* name) const;
+    // The name as the platform reads it back: its conversion to UTF-16 and back.
+    std::string Stored(const char* name) const;
     bool SplitPath(const char* path, std::vector<std::string>& parts) const;
     LONG Resolve(HKEY key, REGSAM needed, std::shared_ptr<Node>& node) const;
     // The open key and the path parts beneath it of an open or create call.
     LONG ResolvePath(HKEY key, const char* sub_key, std::shared_ptr<Node>& node,
                      std::vector<std::string>& parts) const;
     HKEY NewHandle(std::shared_ptr<Node> node, REGSAM access);
-    static std::shared_ptr<Node> FindChild(const Node& node, const std::string& folded);
-    static std::vector<std::shared_ptr<Node>>::iterator ChildPosition(Node& node,
-                                                                      const std::string& folded);
-    static std::vector<Value>::iterator ValuePosition(Node& node, const std::string& folded);
+    static std::shared_ptr<Node> FindChild(const Node& node, const WideString& folded);
+    static std::vector<std::shared_ptr<Node>>::iterator ChildPosition(
+        Node& node, const WideString& folded);
+    static std::vector<Value>::iterator ValuePosition(Node& node, const WideString& folded);
 
     const CodePageText& text_;
     std::vector<std::shared_ptr<Node>> roots_;

@@ -8,7 +8,9 @@ namespace {
 
 constexpr std::uintptr_t kFirstPredefined = 0x80000000u;
 constexpr std::size_t kPredefinedCount = 7;
-constexpr std::size_t kMaxNameChars = 255;
+constexpr std::size_t kMaxKeyNameUnits = 256;
+constexpr std::size_t kMaxValueNameUnits = 16383;
+constexpr std::size_t kMaxPathUnits = 260;
 constexpr REGSAM kFullAccess = KEY_ALL_ACCESS;
 
 std::uintptr_t HandleValue(HKEY key) noexcept {
@@ -42,18 +44,36 @@ MemoryRegistry::MemoryRegistry(const CodePageText& text) : text_(text) {
 
 MemoryRegistry::~MemoryRegistry() = default;
 
-std::string MemoryRegistry::Fold(const char* name) const {
-    std::string folded;
-    for (const char* position = name; *position != '\0';) {
-        const char* next = text_.CharNext(position);
-        if (next - position == 1 && *position >= 'A' && *position <= 'Z') {
-            folded.push_back(static_cast<char>(*position - 'A' + 'a'));
-        } else {
-            folded.append(position, next);
-        }
-        position = next;
+MemoryRegistry::WideString MemoryRegistry::Wide(const char* name) const {
+    const int units = text_.ToWide(name, -1, nullptr, 0);
+    if (units <= 1) {
+        return WideString();
+    }
+    WideString wide(static_cast<std::size_t>(units), WideChar{});
+    text_.ToWide(name, -1, wide.data(), units);
+    wide.resize(static_cast<std::size_t>(units - 1));
+    return wide;
+}
+
+MemoryRegistry::WideString MemoryRegistry::Fold(const char* name) const {
+    WideString folded = Wide(name);
+    for (WideChar& unit : folded) {
+        unit = static_cast<WideChar>(ModelUpperCase(unit));
     }
     return folded;
+}
+
+std::string MemoryRegistry::Stored(const char* name) const {
+    const WideString wide = Wide(name);
+    const WideChar* units = wide.c_str();
+    const int bytes = text_.ToNarrow(units, -1, nullptr, 0);
+    if (bytes <= 1) {
+        return std::string();
+    }
+    std::string narrow(static_cast<std::size_t>(bytes), '\0');
+    text_.ToNarrow(units, -1, narrow.data(), bytes);
+    narrow.resize(static_cast<std::size_t>(bytes - 1));
+    return narrow;
 }
 
 // Splits at backslashes that are characters of their own; false for an empty part or a part longer
@@ -63,22 +83,19 @@ bool MemoryRegistry::SplitPath(const char* path, std::vector<std::string>& parts
         return true;
     }
     std::string part;
-    std::size_t chars = 0;
     for (const char* position = path;; position = text_.CharNext(position)) {
         if (*position == '\0' || *position == '\\') {
-            if (part.empty() || chars > kMaxNameChars) {
+            if (part.empty() || Wide(part.c_str()).size() > kMaxKeyNameUnits) {
                 return false;
             }
             parts.push_back(part);
             part.clear();
-            chars = 0;
             if (*position == '\0') {
                 return true;
             }
             continue;
         }
         part.append(position, text_.CharNext(position));
-        ++chars;
     }
 }
 
@@ -108,24 +125,24 @@ HKEY MemoryRegistry::NewHandle(std::shared_ptr<Node> node, REGSAM access) {
 }
 
 std::vector<std::shared_ptr<MemoryRegistry::Node>>::iterator MemoryRegistry::ChildPosition(
-    Node& node, const std::string& folded) {
+    Node& node, const WideString& folded) {
     return std::lower_bound(
         node.children.begin(), node.children.end(), folded,
-        [](const std::shared_ptr<Node>& child, const std::string& wanted) {
+        [](const std::shared_ptr<Node>& child, const WideString& wanted) {
             return child->folded < wanted;
         });
 }
 
 std::vector<MemoryRegistry::Value>::iterator MemoryRegistry::ValuePosition(
-    Node& node, const std::string& folded) {
+    Node& node, const WideString& folded) {
     return std::lower_bound(node.values.begin(), node.values.end(), folded,
-                            [](const Value& value, const std::string& wanted) {
+                            [](const Value& value, const WideString& wanted) {
                                 return value.folded < wanted;
                             });
 }
 
 std::shared_ptr<MemoryRegistry::Node> MemoryRegistry::FindChild(const Node& node,
-                                                                const std::string& folded) {
+                                                                const WideString& folded) {
     for (const auto& child : node.children) {
         if (child->folded == folded) {
             return child;
@@ -141,6 +158,9 @@ LONG MemoryRegistry::ResolvePath(HKEY key, const char* sub_key, std::shared_ptr<
     }
     if (sub_key != nullptr && *sub_key == '\\') {
         return ERROR_BAD_PATHNAME;
+    }
+    if (sub_key != nullptr && Wide(sub_key).size() > kMaxPathUnits) {
+        return ERROR_MORE_DATA;
     }
     return SplitPath(sub_key, parts) ? ERROR_SUCCESS : ERROR_INVALID_PARAMETER;
 }
@@ -172,11 +192,11 @@ LONG MemoryRegistry::RegCreateKeyExA(HKEY key, const char* sub_key, DWORD, char*
     }
     DWORD outcome = 2;  // REG_OPENED_EXISTING_KEY
     for (const std::string& part : parts) {
-        const std::string folded = Fold(part.c_str());
+        const WideString folded = Fold(part.c_str());
         std::shared_ptr<Node> child = FindChild(*node, folded);
         if (child == nullptr) {
             child = std::make_shared<Node>();
-            child->name = part;
+            child->name = Stored(part.c_str());
             child->folded = folded;
             node->children.insert(ChildPosition(*node, folded), child);
             outcome = 1;  // REG_CREATED_NEW_KEY
@@ -205,14 +225,17 @@ LONG MemoryRegistry::RegSetValueExA(HKEY key, const char* value_name, DWORD, DWO
         return error;
     }
     const char* name = value_name == nullptr ? "" : value_name;
-    const std::string folded = Fold(name);
+    if (Wide(name).size() > kMaxValueNameUnits) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    const WideString folded = Fold(name);
     std::vector<BYTE> bytes(data, data + size);
     const auto position = ValuePosition(*node, folded);
     if (position != node->values.end() && position->folded == folded) {
         position->type = type;
         position->data = std::move(bytes);
     } else {
-        node->values.insert(position, Value{name, folded, type, std::move(bytes)});
+        node->values.insert(position, Value{Stored(name), folded, type, std::move(bytes)});
     }
     return ERROR_SUCCESS;
 }
@@ -222,7 +245,7 @@ LONG MemoryRegistry::RegDeleteValueA(HKEY key, const char* value_name) noexcept 
     if (const LONG error = Resolve(key, KEY_SET_VALUE, node); error != ERROR_SUCCESS) {
         return error;
     }
-    const std::string folded = Fold(value_name == nullptr ? "" : value_name);
+    const WideString folded = Fold(value_name == nullptr ? "" : value_name);
     const auto position = ValuePosition(*node, folded);
     if (position == node->values.end() || position->folded != folded) {
         return ERROR_FILE_NOT_FOUND;
