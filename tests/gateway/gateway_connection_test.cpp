@@ -5,13 +5,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
+#include <cstring>
 #include <string>
 
 #include "gateway_simulator.h"
 #include "injecting_socket_api.h"
 #include "scripted_socket_api.h"
 #include "silent_listener.h"
+#include "socket_address.h"
 
 namespace vrl::gateway {
 namespace {
@@ -275,6 +278,18 @@ TEST(GatewayConnectionFailure, ConnectionThatCannotBeEstablishedGivesMinusThree)
     EXPECT_EQ(api.count(SocketCall::Send), 0);
 }
 
+TEST(GatewayConnectionFailure, HostNameOver255BytesIsRefusedBeforeTheLookUp) {
+    std::array<char, 256> buffer{};
+    const std::string longest(255, 'h');
+    ASSERT_TRUE(to_c_string(longest, buffer));
+    EXPECT_EQ(std::string_view(buffer.data()), longest);
+    EXPECT_FALSE(to_c_string(longest + 'h', buffer));
+    InjectingSocketApi api;
+    GatewayConnection c(api, kShortTimeouts);
+    EXPECT_EQ(c.start(longest + 'h', "7000", "demo", "demo"), kStatusConnect);
+    EXPECT_TRUE(api.connected_to().empty());
+}
+
 TEST_F(Loopback, HostNameIsResolvedAndADottedAddressIsNot) {
     serve();
     GatewayConnection c(api_, kShortTimeouts);
@@ -301,6 +316,43 @@ TEST(GatewayConnectionIpv6, AnIpv6AddressIsConnectedTo) {
     EXPECT_EQ(api.connected_to()[0].address[15], 1);
     EXPECT_EQ(api.count(SocketCall::Send), 1);
     EXPECT_EQ(api.count(SocketCall::Startup), api.count(SocketCall::Cleanup));
+}
+
+TEST(GatewayConnectionIpv6, LookUpResultsOfEitherFamilyBecomeEndpointsInOrderUpToTheLimit) {
+    // ::1 in zone 3, an IPv6 entry too short for its address, a Unix socket, then 10.0.0.1 to
+    // 10.0.0.20: the first and the IPv4 ones are usable, and only the first 16 fit.
+    constexpr std::size_t kEntries = 23;
+    std::array<sockaddr_storage, kEntries> addresses{};
+    std::array<addrinfo, kEntries> found{};
+    for (std::size_t i = 0; i < kEntries; ++i) {
+        found[i].ai_addr = reinterpret_cast<sockaddr*>(&addresses[i]);
+        found[i].ai_next = i + 1 < kEntries ? &found[i + 1] : nullptr;
+        found[i].ai_family = i == 2 ? AF_UNIX : i < 2 ? AF_INET6 : AF_INET;
+        found[i].ai_addrlen = i == 0 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+        if (i == 0) {
+            sockaddr_in6 v6{};
+            v6.sin6_addr.s6_addr[15] = 1;
+            v6.sin6_scope_id = 3;
+            std::memcpy(&addresses[i], &v6, sizeof v6);
+        } else if (i > 2) {
+            sockaddr_in v4{};
+            const std::array<std::uint8_t, 4> ip{10, 0, 0, static_cast<std::uint8_t>(i - 2)};
+            std::memcpy(&v4.sin_addr, ip.data(), ip.size());
+            std::memcpy(&addresses[i], &v4, sizeof v4);
+        }
+    }
+    Endpoints out;
+    to_endpoints(found.data(), host_to_net16(7000), out);
+    ASSERT_EQ(out.count, kMaxEndpoints);
+    EXPECT_EQ(out.items[0].family, AddressFamily::IPv6);
+    EXPECT_EQ(out.items[0].address[15], 1);
+    EXPECT_EQ(out.items[0].scope_id, 3u);
+    for (std::size_t i = 1; i < kMaxEndpoints; ++i) {
+        EXPECT_EQ(out.items[i].family, AddressFamily::IPv4) << i;
+        EXPECT_EQ(out.items[i].address, (std::array<std::uint8_t, 16>{10, 0, 0, static_cast<std::uint8_t>(i)})) << i;
+    }
+    EXPECT_TRUE(std::all_of(out.items.begin(), out.items.end(),
+                            [](const Endpoint& e) { return e.port == host_to_net16(7000); }));
 }
 
 TEST_F(Loopback, ReceiveThatCannotBeBoundedInTimeFailsTheStartAsMinusThree) {
