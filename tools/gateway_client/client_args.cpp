@@ -10,7 +10,8 @@
 namespace vrl::client {
 namespace {
 
-// Every operation: the parser reads it by its name and arity, --help shows it from here too.
+// Every operation: its name and arity for the parser and the output, its arguments and meaning
+// for --help.
 struct OperationSpec {
     Operation::Kind kind;
     const char* name;
@@ -21,7 +22,8 @@ struct OperationSpec {
 
 constexpr std::array<OperationSpec, 3> kOperations{{
     {Operation::Kind::Send, "send", 2, "NUMBER TEXT", "send TEXT to NUMBER now"},
-    {Operation::Kind::SendAt, "send-at", 3, "NUMBER TEXT TIME", "send TEXT to NUMBER at TIME (as the gateway expects it)"},
+    {Operation::Kind::SendAt, "send-at", 3, "NUMBER TEXT TIME",
+     "send TEXT to NUMBER at TIME (as the gateway expects it)"},
     {Operation::Kind::Query, "query", 2, "NUMBER ID", "ask the state of message ID sent to NUMBER"},
 }};
 
@@ -120,17 +122,6 @@ std::string parse_operations(const std::vector<std::string>& args, std::size_t n
     return operations.empty() ? "no operation given" : "";
 }
 
-// One line of --help: what to type, and what it does.
-std::string usage_line(std::string_view syntax, std::string_view meaning) {
-    constexpr std::size_t kColumn = 28;
-    std::string line = "  ";
-    line += syntax;
-    line.append(syntax.size() < kColumn ? kColumn - syntax.size() : 1, ' ');
-    line += meaning;
-    line += '\n';
-    return line;
-}
-
 std::string usage() {
     std::string text =
         "usage: gateway_client --server IP --port P --user U [--password -|W] [options] OPERATION...\n"
@@ -143,22 +134,23 @@ std::string usage() {
         "  VRL_PASSWORD                the environment variable, when --password is not given\n"
         "Operations:\n";
     for (const OperationSpec& op : kOperations) {
-        text += usage_line(std::string(op.name) + ' ' + std::string(op.arguments), op.meaning);
+        std::string syntax = std::string(op.name) + ' ' + std::string(op.arguments);
+        syntax.resize(std::max<std::size_t>(syntax.size() + 1, 28), ' ');
+        text += "  " + syntax + std::string(op.meaning) + '\n';
     }
     const gateway::GatewayTimeouts defaults;
-    text += "Options:\n";
-    text += usage_line("--connect-timeout MS", "give up a connect after MS milliseconds (default " +
-                                                   std::to_string(defaults.connect.count()) + ")");
-    text += usage_line("--receive-timeout MS",
-                       "give up waiting for an answer after MS (default " + std::to_string(defaults.receive.count()) + ")");
-    text += usage_line("--help", "this text");
-    text +=
-        "\n"
-        "Prints one line per step: the step's name, its status and the gateway's text, e.g.\n"
-        "\"login 0\" and \"send 0 1000001\"; control characters and backslashes in the text are\n"
-        "printed as \\xNN. Stops at the first step that does not succeed.\n"
-        "Exit code: 0 all succeeded, 1 the gateway refused (nonzero status), 2 local failure\n"
-        "(no connection, send or receive error, message over 160 bytes), 3 bad command line.\n";
+    text += "Options:\n"
+            "  --connect-timeout MS        give up a connect after MS milliseconds (default " +
+            std::to_string(defaults.connect.count()) + ")\n"
+            "  --receive-timeout MS        give up waiting for an answer after MS (default " +
+            std::to_string(defaults.receive.count()) + ")\n"
+            "  --help                      this text\n"
+            "\n"
+            "Prints one line per step: the step's name, its status and the gateway's text, e.g.\n"
+            "\"login 0\" and \"send 0 1000001\"; control characters and backslashes in the text are\n"
+            "printed as \\xNN. Stops at the first step that does not succeed.\n"
+            "Exit code: 0 all succeeded, 1 the gateway refused (nonzero status), 2 local failure\n"
+            "(no connection, send or receive error, message over 160 bytes), 3 bad command line.\n";
     return text;
 }
 
