@@ -1,13 +1,13 @@
 #include "vorel.h"
 
+#include <array>
+#include <cstddef>
+#include <string_view>
+
 #include "narrow_text.h"
 #include "result_text.h"
 
 namespace vrl::component {
-
-// The connection's frames keep their sizes on the wire.
-static_assert(sizeof(gateway::GatewayRequest) == 258);
-static_assert(sizeof(gateway::GatewayResponse) == 129);
 
 Vorel::Vorel(gateway::SocketApi& sockets) noexcept : ref_count_(0), connection_(sockets) {
     connection_.set_end_hook(&Vorel::EndThroughTable, static_cast<IVorel*>(this));
@@ -17,8 +17,35 @@ void Vorel::EndThroughTable(void* self) noexcept {
     static_cast<IVorel*>(self)->EndCon();
 }
 
-// This library uses no application framework: the framework module-state scope that each method
-// would open is empty, and the methods start with their arguments.
+namespace {
+
+// The course of SendMsg, SendMsg_Order and QueryMsg: the arguments are converted and the caller's
+// result string reserved, and only then does the operation run on the fields' text, its status and
+// text stored. So nothing reaches the gateway whose answer could not be handed back.
+template <std::size_t N, class Operation>
+HRESULT RunMessageCall(const BSTR (&arguments)[N], int* pVal, BSTR* pBVal, Operation operation) noexcept {
+    if (pVal == nullptr || pBVal == nullptr) {
+        return E_POINTER;
+    }
+    std::array<NarrowText, N> narrow;
+    std::array<std::string_view, N> fields;
+    for (std::size_t i = 0; i < N; ++i) {
+        if (!narrow[i].Assign(arguments[i])) {
+            return E_OUTOFMEMORY;
+        }
+        fields[i] = narrow[i].View();
+    }
+    ResultText text;
+    if (!text.Reserve()) {
+        return E_OUTOFMEMORY;
+    }
+    const gateway::GatewayResult result = operation(fields);
+    *pVal = result.status;
+    text.Store(result.text, pBVal);
+    return S_OK;
+}
+
+}  // namespace
 
 HRESULT STDMETHODCALLTYPE Vorel::StartCon(BSTR ServerIP, BSTR ServerPort, BSTR UserID, BSTR Passwd,
                                           int* pVal) {
@@ -42,55 +69,19 @@ HRESULT STDMETHODCALLTYPE Vorel::StartCon(BSTR ServerIP, BSTR ServerPort, BSTR U
 }
 
 HRESULT STDMETHODCALLTYPE Vorel::SendMsg(BSTR MobileNum, BSTR Message, int* pVal, BSTR* pBVal) {
-    if (pVal == nullptr || pBVal == nullptr) {
-        return E_POINTER;
-    }
-    NarrowText mobile_num;
-    NarrowText message;
-    ResultText text;
-    if (!mobile_num.Assign(MobileNum) || !message.Assign(Message) || !text.Reserve()) {
-        return E_OUTOFMEMORY;
-    }
-    const gateway::GatewayResult result = connection_.submit(mobile_num.View(), message.View());
-    *pVal = result.status;
-    text.Store(result.text, pBVal);
-    return S_OK;
+    return RunMessageCall({MobileNum, Message}, pVal, pBVal,
+                          [this](const auto& f) { return connection_.submit(f[0], f[1]); });
 }
 
 HRESULT STDMETHODCALLTYPE Vorel::SendMsg_Order(BSTR MobileNum, BSTR Message, BSTR Send_Time, int* pVal,
                                                BSTR* pBVal) {
-    if (pVal == nullptr || pBVal == nullptr) {
-        return E_POINTER;
-    }
-    NarrowText mobile_num;
-    NarrowText message;
-    NarrowText send_time;
-    ResultText text;
-    if (!mobile_num.Assign(MobileNum) || !message.Assign(Message) || !send_time.Assign(Send_Time) ||
-        !text.Reserve()) {
-        return E_OUTOFMEMORY;
-    }
-    const gateway::GatewayResult result =
-        connection_.submit_at(mobile_num.View(), message.View(), send_time.View());
-    *pVal = result.status;
-    text.Store(result.text, pBVal);
-    return S_OK;
+    return RunMessageCall({MobileNum, Message, Send_Time}, pVal, pBVal,
+                          [this](const auto& f) { return connection_.submit_at(f[0], f[1], f[2]); });
 }
 
 HRESULT STDMETHODCALLTYPE Vorel::QueryMsg(BSTR MobileNum, BSTR MessageID, int* pVal, BSTR* pBVal) {
-    if (pVal == nullptr || pBVal == nullptr) {
-        return E_POINTER;
-    }
-    NarrowText mobile_num;
-    NarrowText message_id;
-    ResultText text;
-    if (!mobile_num.Assign(MobileNum) || !message_id.Assign(MessageID) || !text.Reserve()) {
-        return E_OUTOFMEMORY;
-    }
-    const gateway::GatewayResult result = connection_.query(mobile_num.View(), message_id.View());
-    *pVal = result.status;
-    text.Store(result.text, pBVal);
-    return S_OK;
+    return RunMessageCall({MobileNum, MessageID}, pVal, pBVal,
+                          [this](const auto& f) { return connection_.query(f[0], f[1]); });
 }
 
 HRESULT STDMETHODCALLTYPE Vorel::EndCon() {

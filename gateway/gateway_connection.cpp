@@ -17,6 +17,12 @@ void GatewayConnection::set_end_hook(EndHook hook, void* context) noexcept {
     end_context_ = context;
 }
 
+template <class Result>
+Result GatewayConnection::ended(Result result) noexcept {
+    run_end();
+    return result;
+}
+
 std::uint16_t GatewayConnection::parse_port(std::string_view text) noexcept {
     std::size_t i = 0;
     auto blank = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
@@ -68,26 +74,21 @@ std::int32_t GatewayConnection::start(std::string_view server_ip, std::string_vi
         endpoints.items[0] = ipv4_endpoint(address, port);
         endpoints.count = 1;
     } else if (api_.resolve(server_ip, port, endpoints) != 0) {
-        run_end();
-        return kStatusConnect;
+        return ended(kStatusConnect);
     }
     const std::int32_t connected = connect_any(endpoints, deadline);
     if (connected != 0) {
-        run_end();
-        return connected;
+        return ended(connected);
     }
     if (api_.set_receive_timeout(socket_, timeouts_.receive) != 0) {
-        run_end();
-        return kStatusConnect;
+        return ended(kStatusConnect);
     }
     build_request(request_, Command::Login, {user_id, passwd});
     if (!send_request()) {
-        run_end();
-        return kStatusSend;
+        return ended(kStatusSend);
     }
     if (!receive_response()) {
-        run_end();
-        return kStatusReceive;
+        return ended(kStatusReceive);
     }
     return response_status(response_);
 }
@@ -142,12 +143,10 @@ GatewayResult GatewayConnection::exchange(Command command,
     }
     // Whatever waits unasked is no reply to this request; a gateway that has closed gets none.
     if (!drop_waiting() || !send_request()) {
-        run_end();
-        return {kStatusSend, kTextSendError};
+        return ended(GatewayResult{kStatusSend, kTextSendError});
     }
     if (!receive_response()) {
-        run_end();
-        return {kStatusReceive, kTextReceiveError};
+        return ended(GatewayResult{kStatusReceive, kTextReceiveError});
     }
     return {response_status(response_), response_text(response_)};
 }

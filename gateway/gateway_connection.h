@@ -59,6 +59,9 @@ private:
     bool send_request() noexcept;
     bool receive_response() noexcept;
     void run_end() noexcept;
+    // A failed operation's answer, given once the connection is ended.
+    template <class Result>
+    Result ended(Result result) noexcept;
 
     SocketApi& api_;
     GatewayTimeouts timeouts_;

@@ -29,6 +29,9 @@ struct GatewayResponse {
     std::array<std::uint8_t, kResponseSize> bytes{};
 };
 
+// The frames are sent and read as they lie in memory: their sizes are the wire's.
+static_assert(sizeof(GatewayRequest) == 258 && sizeof(GatewayResponse) == 129);
+
 // Copies the text and one NUL to body[pos...] and returns where the next field begins.
 // The caller guarantees that pos + text.size() + 1 fits the body.
 std::size_t put_field_string(std::uint8_t* body, std::string_view text, std::size_t pos) noexcept;

@@ -13,19 +13,8 @@ bool to_c_string(std::string_view text, std::array<char, 256>& buffer) noexcept 
     return true;
 }
 
-int resolve_stream(std::string_view host, std::uint16_t port, Endpoints& out) noexcept {
+void to_endpoints(const addrinfo* found, std::uint16_t port, Endpoints& out) noexcept {
     out.count = 0;
-    std::array<char, 256> name{};
-    if (host.empty() || !to_c_string(host, name)) {
-        return -1;
-    }
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    if (::getaddrinfo(name.data(), nullptr, &hints, &found) != 0) {
-        return -1;
-    }
     for (const addrinfo* a = found; a != nullptr && out.count < out.items.size(); a = a->ai_next) {
         Endpoint e;
         e.port = port;
@@ -44,6 +33,22 @@ int resolve_stream(std::string_view host, std::uint16_t port, Endpoints& out) no
         }
         out.items[out.count++] = e;
     }
+}
+
+int resolve_stream(std::string_view host, std::uint16_t port, Endpoints& out) noexcept {
+    out.count = 0;
+    std::array<char, 256> name{};
+    if (host.empty() || !to_c_string(host, name)) {
+        return -1;
+    }
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(name.data(), nullptr, &hints, &found) != 0) {
+        return -1;
+    }
+    to_endpoints(found, port, out);
     ::freeaddrinfo(found);
     return out.count > 0 ? 0 : -1;
 }

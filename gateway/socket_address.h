@@ -21,6 +21,10 @@ namespace vrl::gateway {
 // The text as the C library takes it: NUL-terminated, shorter than 256 bytes, without a NUL inside.
 bool to_c_string(std::string_view text, std::array<char, 256>& buffer) noexcept;
 
+// The usable entries of a look-up's result list as endpoints on port, in the list's order, up to
+// kMaxEndpoints: IPv4 and IPv6 addresses; entries of other families are passed over.
+void to_endpoints(const addrinfo* found, std::uint16_t port, Endpoints& out) noexcept;
+
 // getaddrinfo for a stream connection to host: 0 with at least one address, or -1. An empty name
 // resolves to nothing (Winsock would answer with this machine's own addresses).
 int resolve_stream(std::string_view host, std::uint16_t port, Endpoints& out) noexcept;

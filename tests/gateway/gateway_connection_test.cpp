@@ -5,13 +5,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
+#include <cstring>
 #include <string>
 
 #include "gateway_simulator.h"
 #include "injecting_socket_api.h"
 #include "scripted_socket_api.h"
 #include "silent_listener.h"
+#include "socket_address.h"
 
 namespace vrl::gateway {
 namespace {
@@ -44,18 +47,28 @@ protected:
     std::int32_t login(GatewayConnection& c) { return c.start("127.0.0.1", port(), "demo", "demo"); }
     std::vector<sim::ReceivedFrame> received() const { return simulator_->received(); }
 
+    // The case's connection, to a simulator started with these options; not yet logged in.
+    GatewayConnection& connection(SimulatorOptions options = {}) {
+        serve(std::move(options));
+        return connection_;
+    }
+    GatewayConnection& logged_in(SimulatorOptions options = {}) {
+        GatewayConnection& c = connection(std::move(options));
+        EXPECT_EQ(login(c), 0) << "the login the case starts from";
+        return c;
+    }
+
     bool balanced() const {
         return api_.count(SocketCall::Startup) - api_.count(SocketCall::Cleanup) == 0;
     }
 
     InjectingSocketApi api_;
     std::unique_ptr<GatewaySimulator> simulator_;
+    GatewayConnection connection_{api_, kShortTimeouts};
 };
 
 TEST_F(Loopback, LoginSubmitTimedSubmitAndQueryReachTheServerAsSent) {
-    serve();
-    GatewayConnection c(api_, kShortTimeouts);
-    ASSERT_EQ(login(c), 0);
+    GatewayConnection& c = logged_in();
     EXPECT_TRUE(c.is_open());
 
     const GatewayResult sent = c.submit("0912345678", "hello");
@@ -96,8 +109,7 @@ TEST_F(Loopback, LoginSubmitTimedSubmitAndQueryReachTheServerAsSent) {
 }
 
 TEST_F(Loopback, RefusedLoginKeepsTheConnectionOpenAndTheServerRefusesWhatFollows) {
-    serve();
-    GatewayConnection c(api_, kShortTimeouts);
+    GatewayConnection& c = connection();
     EXPECT_EQ(c.start("127.0.0.1", port(), "demo", "wrong"), sim::kStatusBadLogin);
     EXPECT_TRUE(c.is_open());
     const GatewayResult r = c.submit("0912345678", "hello");
@@ -106,9 +118,7 @@ TEST_F(Loopback, RefusedLoginKeepsTheConnectionOpenAndTheServerRefusesWhatFollow
 }
 
 TEST_F(Loopback, MessageOf160BytesIsSentAnd161IsRefusedWithoutTraffic) {
-    serve();
-    GatewayConnection c(api_, kShortTimeouts);
-    ASSERT_EQ(login(c), 0);
+    GatewayConnection& c = logged_in();
     EXPECT_EQ(c.submit("0912345678", std::string(160, 'm')).status, 0);
     EXPECT_EQ(received().back().fields[1].size(), 160u);
 
@@ -151,9 +161,7 @@ TEST(GatewayConnectionClosed, OperationsOnAClosedConnectionReportSendErrorAndTou
 }
 
 TEST_F(Loopback, RepeatedEndClosesOnceAndCleansUpOnlyItsOwnStart) {
-    serve();
-    GatewayConnection c(api_, kShortTimeouts);
-    ASSERT_EQ(login(c), 0);
+    GatewayConnection& c = logged_in();
     c.end();
     c.end();
     c.end();
@@ -168,9 +176,7 @@ TEST_F(Loopback, RepeatedEndClosesOnceAndCleansUpOnlyItsOwnStart) {
 }
 
 TEST_F(Loopback, StartOnAnOpenConnectionEndsTheOldOneFirst) {
-    serve();
-    GatewayConnection c(api_, kShortTimeouts);
-    ASSERT_EQ(login(c), 0);
+    GatewayConnection& c = logged_in();
     ASSERT_EQ(login(c), 0);
     EXPECT_EQ(api_.count(SocketCall::Close), 1);
     EXPECT_EQ(api_.count(SocketCall::Startup), 2);
@@ -194,8 +200,7 @@ TEST_F(Loopback, ObjectReleasedWithoutEndClosesItsSocket) {
 }
 
 TEST_F(Loopback, FieldsBeyondTheBodyAreRefusedBeforeTheNetworkAndLeaveTheConnectionAsItWas) {
-    serve();
-    GatewayConnection c(api_, kShortTimeouts);
+    GatewayConnection& c = connection();
     // A login that does not fit: no socket call at all, not even the library start.
     EXPECT_EQ(c.start("127.0.0.1", port(), std::string(200, 'u'), std::string(60, 'p')), kStatusRequestTooLong);
     EXPECT_EQ(api_.total_calls(), 0);
@@ -222,9 +227,7 @@ TEST_F(Loopback, FieldsBeyondTheBodyAreRefusedBeforeTheNetworkAndLeaveTheConnect
 }
 
 TEST_F(Loopback, BodyOfExactly255BytesIsSent) {
-    serve();
-    GatewayConnection c(api_, kShortTimeouts);
-    ASSERT_EQ(login(c), 0);
+    GatewayConnection& c = logged_in();
     // 20 + 1 + 160 + 1 + 2 + 70 + 1 = 255
     const GatewayResult r = c.submit_at(std::string(20, '1'), std::string(160, 'm'), std::string(70, 't'));
     EXPECT_EQ(r.status, sim::kStatusBadSendTime);  // reached the server, which judges the time
@@ -275,9 +278,20 @@ TEST(GatewayConnectionFailure, ConnectionThatCannotBeEstablishedGivesMinusThree)
     EXPECT_EQ(api.count(SocketCall::Send), 0);
 }
 
+TEST(GatewayConnectionFailure, HostNameOver255BytesIsRefusedBeforeTheLookUp) {
+    std::array<char, 256> buffer{};
+    const std::string longest(255, 'h');
+    ASSERT_TRUE(to_c_string(longest, buffer));
+    EXPECT_EQ(std::string_view(buffer.data()), longest);
+    EXPECT_FALSE(to_c_string(longest + 'h', buffer));
+    InjectingSocketApi api;
+    GatewayConnection c(api, kShortTimeouts);
+    EXPECT_EQ(c.start(longest + 'h', "7000", "demo", "demo"), kStatusConnect);
+    EXPECT_TRUE(api.connected_to().empty());
+}
+
 TEST_F(Loopback, HostNameIsResolvedAndADottedAddressIsNot) {
-    serve();
-    GatewayConnection c(api_, kShortTimeouts);
+    GatewayConnection& c = connection();
     ASSERT_EQ(c.start("localhost", port(), "demo", "demo"), 0);
     EXPECT_EQ(api_.count(SocketCall::Resolve), 1);
     ASSERT_FALSE(api_.connected_to().empty());
@@ -303,9 +317,45 @@ TEST(GatewayConnectionIpv6, AnIpv6AddressIsConnectedTo) {
     EXPECT_EQ(api.count(SocketCall::Startup), api.count(SocketCall::Cleanup));
 }
 
+TEST(GatewayConnectionIpv6, LookUpResultsOfEitherFamilyBecomeEndpointsInOrderUpToTheLimit) {
+    // ::1 in zone 3, an IPv6 entry too short for its address, a Unix socket, then 10.0.0.1 to
+    // 10.0.0.20: the first and the IPv4 ones are usable, and only the first 16 fit.
+    constexpr std::size_t kEntries = 23;
+    std::array<sockaddr_storage, kEntries> addresses{};
+    std::array<addrinfo, kEntries> found{};
+    for (std::size_t i = 0; i < kEntries; ++i) {
+        found[i].ai_addr = reinterpret_cast<sockaddr*>(&addresses[i]);
+        found[i].ai_next = i + 1 < kEntries ? &found[i + 1] : nullptr;
+        found[i].ai_family = i == 2 ? AF_UNIX : i < 2 ? AF_INET6 : AF_INET;
+        found[i].ai_addrlen = i == 0 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+        if (i == 0) {
+            sockaddr_in6 v6{};
+            v6.sin6_addr.s6_addr[15] = 1;
+            v6.sin6_scope_id = 3;
+            std::memcpy(&addresses[i], &v6, sizeof v6);
+        } else if (i > 2) {
+            sockaddr_in v4{};
+            const std::array<std::uint8_t, 4> ip{10, 0, 0, static_cast<std::uint8_t>(i - 2)};
+            std::memcpy(&v4.sin_addr, ip.data(), ip.size());
+            std::memcpy(&addresses[i], &v4, sizeof v4);
+        }
+    }
+    Endpoints out;
+    to_endpoints(found.data(), host_to_net16(7000), out);
+    ASSERT_EQ(out.count, kMaxEndpoints);
+    EXPECT_EQ(out.items[0].family, AddressFamily::IPv6);
+    EXPECT_EQ(out.items[0].address[15], 1);
+    EXPECT_EQ(out.items[0].scope_id, 3u);
+    for (std::size_t i = 1; i < kMaxEndpoints; ++i) {
+        EXPECT_EQ(out.items[i].family, AddressFamily::IPv4) << i;
+        EXPECT_EQ(out.items[i].address, (std::array<std::uint8_t, 16>{10, 0, 0, static_cast<std::uint8_t>(i)})) << i;
+    }
+    EXPECT_TRUE(std::all_of(out.items.begin(), out.items.end(),
+                            [](const Endpoint& e) { return e.port == host_to_net16(7000); }));
+}
+
 TEST_F(Loopback, ReceiveThatCannotBeBoundedInTimeFailsTheStartAsMinusThree) {
-    serve();
-    GatewayConnection c(api_, kShortTimeouts);
+    GatewayConnection& c = connection();
     api_.fail(SocketCall::SetReceiveTimeout);
     EXPECT_EQ(login(c), kStatusConnect);
     EXPECT_FALSE(c.is_open());
@@ -314,8 +364,7 @@ TEST_F(Loopback, ReceiveThatCannotBeBoundedInTimeFailsTheStartAsMinusThree) {
 }
 
 TEST_F(Loopback, PortTextIsReadAsAtoiReadsIt) {
-    serve();
-    GatewayConnection c(api_, kShortTimeouts);
+    GatewayConnection& c = connection();
     EXPECT_EQ(c.start("127.0.0.1", port() + "abc", "demo", "demo"), 0);
     EXPECT_EQ(c.start("127.0.0.1", "  +" + port(), "demo", "demo"), 0);
     // No leading digits: port 0, which cannot be connected to.
@@ -334,8 +383,7 @@ TEST(GatewayConnectionPort, OnlyTheLow16BitsCount) {
 }
 
 TEST_F(Loopback, SendFailureGivesMinusFourAndClosesTheConnection) {
-    serve();
-    GatewayConnection c(api_, kShortTimeouts);
+    GatewayConnection& c = connection();
     api_.fail(SocketCall::Send);
     EXPECT_EQ(login(c), kStatusSend);
     EXPECT_FALSE(c.is_open());
@@ -370,8 +418,7 @@ TEST_F(Loopback, PartialSendsAreResumedUntilTheWholeRequestIsOut) {
 }
 
 TEST_F(Loopback, RequestBufferIsClearedAfterEverySend) {
-    serve();
-    GatewayConnection c(api_, kShortTimeouts);
+    GatewayConnection& c = connection();
     auto cleared = [&] {
         const std::uint8_t* buffer = api_.send_buffers().back();
         return std::all_of(buffer, buffer + kRequestSize, [](std::uint8_t b) { return b == 0; });
@@ -386,8 +433,7 @@ TEST_F(Loopback, RequestBufferIsClearedAfterEverySend) {
 }
 
 TEST_F(Loopback, ReceiveFailureGivesMinusFiveAndClosesTheConnection) {
-    serve();
-    GatewayConnection c(api_, kShortTimeouts);
+    GatewayConnection& c = connection();
     api_.fail(SocketCall::Recv);
     EXPECT_EQ(login(c), kStatusReceive);
     EXPECT_FALSE(c.is_open());
@@ -401,8 +447,7 @@ TEST_F(Loopback, ReceiveFailureGivesMinusFiveAndClosesTheConnection) {
 }
 
 TEST_F(Loopback, ServerClosingBeforeTheLoginAnswerGivesMinusFive) {
-    serve(with_fault(FaultMode::CloseAfter, 0));
-    GatewayConnection c(api_, kShortTimeouts);
+    GatewayConnection& c = connection(with_fault(FaultMode::CloseAfter, 0));
     EXPECT_EQ(login(c), kStatusReceive);
     EXPECT_FALSE(c.is_open());
     EXPECT_TRUE(balanced());
@@ -410,17 +455,14 @@ TEST_F(Loopback, ServerClosingBeforeTheLoginAnswerGivesMinusFive) {
 }
 
 TEST_F(Loopback, ServerClosingOnAcceptGivesMinusFive) {
-    serve(with_fault(FaultMode::CloseOnAccept));
-    GatewayConnection c(api_, kShortTimeouts);
+    GatewayConnection& c = connection(with_fault(FaultMode::CloseOnAccept));
     EXPECT_EQ(login(c), kStatusReceive);
     EXPECT_FALSE(c.is_open());
     EXPECT_TRUE(balanced());
 }
 
 TEST_F(Loopback, ServerClosingBeforeASubmitAnswerGivesMinusFiveAndItsText) {
-    serve(with_fault(FaultMode::CloseAfter, 1));
-    GatewayConnection c(api_, kShortTimeouts);
-    ASSERT_EQ(login(c), 0);
+    GatewayConnection& c = logged_in(with_fault(FaultMode::CloseAfter, 1));
     const GatewayResult r = c.submit("0912345678", "hello");
     EXPECT_EQ(r.status, kStatusReceive);
     EXPECT_EQ(r.text, kTextReceiveError);
@@ -454,9 +496,7 @@ TEST_F(Loopback, SilentServerTimesOutTheLogin) {
 }
 
 TEST_F(Loopback, SlowReplyWithinTheTimeOutIsAnswer) {
-    serve(with_fault(FaultMode::DelayReply, 200));
-    GatewayConnection c(api_, kShortTimeouts);
-    ASSERT_EQ(login(c), 0);
+    GatewayConnection& c = logged_in(with_fault(FaultMode::DelayReply, 200));
     EXPECT_EQ(c.submit("0912345678", "slow").status, 0);
 }
 
@@ -483,8 +523,7 @@ TEST(GatewayConnectionTimeout, DefaultsAreThirtyAndSixtySeconds) {
 }
 
 TEST_F(Loopback, StatusByteAbove127IsReportedUnsigned) {
-    serve(with_fault(FaultMode::FixedStatus, 0xC8));
-    GatewayConnection c(api_, kShortTimeouts);
+    GatewayConnection& c = connection(with_fault(FaultMode::FixedStatus, 0xC8));
     EXPECT_EQ(login(c), 200);
     const GatewayResult r = c.submit("0912345678", "hello");
     EXPECT_EQ(r.status, 200);
@@ -492,8 +531,7 @@ TEST_F(Loopback, StatusByteAbove127IsReportedUnsigned) {
 }
 
 TEST_F(Loopback, ServerStatus80IsToldApartFromTheLocalRefusalByItsText) {
-    serve(with_fault(FaultMode::FixedStatus, 80));
-    GatewayConnection c(api_, kShortTimeouts);
+    GatewayConnection& c = connection(with_fault(FaultMode::FixedStatus, 80));
     ASSERT_EQ(login(c), 80);
     const GatewayResult server = c.submit("0912345678", "hello");
     EXPECT_EQ(server.status, 80);
@@ -502,18 +540,14 @@ TEST_F(Loopback, ServerStatus80IsToldApartFromTheLocalRefusalByItsText) {
 }
 
 TEST_F(Loopback, OneByteReplyIsAStatusWithAnEmptyText) {
-    serve(with_fault(FaultMode::OneByteReply));
-    GatewayConnection c(api_, kShortTimeouts);
-    ASSERT_EQ(login(c), 0);
+    GatewayConnection& c = logged_in(with_fault(FaultMode::OneByteReply));
     const GatewayResult r = c.submit("0912345678", "hello");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.text, "");
 }
 
 TEST_F(Loopback, ReplyOf129BytesWithoutNulGivesA128ByteText) {
-    serve(with_fault(FaultMode::LongReply));
-    GatewayConnection c(api_, kShortTimeouts);
-    ASSERT_EQ(login(c), 0);
+    GatewayConnection& c = logged_in(with_fault(FaultMode::LongReply));
     const GatewayResult r = c.submit("0912345678", "hello");
     EXPECT_EQ(r.status, 0);
     ASSERT_EQ(r.text.size(), 128u);
@@ -544,9 +578,7 @@ TEST_F(Loopback, RepliesWrittenInPiecesOrFollowedByStrayBytesAreReadWhole) {
 }
 
 TEST_F(Loopback, AStrayReplyThatArrivesBetweenCallsIsDropped) {
-    serve(with_fault(FaultMode::StrayReply, 20));
-    GatewayConnection c(api_, kShortTimeouts);
-    ASSERT_EQ(login(c), 0);
+    GatewayConnection& c = logged_in(with_fault(FaultMode::StrayReply, 20));
     for (int i = 0; i < 3; ++i) {
         // The stray "*junk" follows each reply. Wait until it is waiting (unless it came in the
         // same read as the reply, and was dropped then): the next call must skip it.
@@ -559,8 +591,7 @@ TEST_F(Loopback, AStrayReplyThatArrivesBetweenCallsIsDropped) {
 }
 
 TEST_F(Loopback, FailureRunsTheEndHookOnce) {
-    serve(with_fault(FaultMode::CloseAfter, 1));
-    GatewayConnection c(api_, kShortTimeouts);
+    GatewayConnection& c = connection(with_fault(FaultMode::CloseAfter, 1));
     int ends = 0;
     struct Hook {
         GatewayConnection* connection;

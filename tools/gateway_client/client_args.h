@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "gateway_status.h"
+
 namespace vrl::client {
 
 struct Operation {
@@ -26,8 +28,8 @@ struct ClientCommand {
     enum class PasswordSource { CommandLine, StandardInput, Environment } password_source = PasswordSource::CommandLine;
     std::string password;                          // unless read from standard input
     std::vector<std::size_t> password_arguments;  // indexes in args of every password given there
-    std::chrono::milliseconds connect_timeout{30'000};
-    std::chrono::milliseconds receive_timeout{60'000};
+    std::chrono::milliseconds connect_timeout = gateway::GatewayTimeouts{}.connect;
+    std::chrono::milliseconds receive_timeout = gateway::GatewayTimeouts{}.receive;
     std::vector<Operation> operations;
     std::string error;  // for Kind::Error
 };
@@ -39,7 +41,7 @@ ClientCommand parse_client_args(const std::vector<std::string>& args, const char
 
 const char* operation_name(Operation::Kind kind);
 
-extern const char* const kClientUsage;
+extern const std::string kClientUsage;
 
 // Exit codes of the program.
 inline constexpr int kExitOk = 0;
