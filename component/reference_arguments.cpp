@@ -6,7 +6,7 @@
 namespace vrl::component {
 namespace {
 
-constexpr UINT kMostArguments = 5;
+constexpr UINT kMostArguments = ResultParameters::kMostParameters;
 
 constexpr VARTYPE kByRefInt = VT_BYREF | VT_INT;
 constexpr VARTYPE kByRefI4 = VT_BYREF | VT_I4;
@@ -27,51 +27,6 @@ VARTYPE OtherStatusForm(VARTYPE form) noexcept {
 
 bool IsStatusForm(VARTYPE form) noexcept {
     return form == kByRefInt || form == kByRefI4;
-}
-
-// The description of a member's function, read from the type information (which allocates a copy
-// on every read), released when the holder goes. None when the member has no function.
-class FunctionDescription {
-public:
-    FunctionDescription(ITypeInfo* type_info, DISPID member) noexcept : type_info_(type_info) {
-        for (UINT index = 0; SUCCEEDED(type_info->GetFuncDesc(index, &description_)); ++index) {
-            if (description_->memid == member) {
-                return;
-            }
-            type_info->ReleaseFuncDesc(std::exchange(description_, nullptr));
-        }
-        description_ = nullptr;
-    }
-    FunctionDescription(const FunctionDescription&) = delete;
-    FunctionDescription& operator=(const FunctionDescription&) = delete;
-    ~FunctionDescription() {
-        if (description_ != nullptr) {
-            type_info_->ReleaseFuncDesc(description_);
-        }
-    }
-
-    const FUNCDESC* get() const noexcept { return description_; }
-
-private:
-    ITypeInfo* type_info_;
-    FUNCDESC* description_ = nullptr;
-};
-
-// The variant type that holds the result of a parameter the type information flags out: VT_I4 for
-// an int* (the status, which the caller's variable receives as a Long), VT_BSTR for a BSTR* (the
-// text). VT_EMPTY for any other parameter, which goes to the type information as it is.
-VARTYPE ResultType(const ELEMDESC& parameter) noexcept {
-    if ((parameter.paramdesc.wParamFlags & PARAMFLAG_FOUT) == 0 || parameter.tdesc.vt != VT_PTR) {
-        return VT_EMPTY;
-    }
-    switch (parameter.tdesc.lptdesc->vt) {
-    case VT_INT:
-        return VT_I4;
-    case VT_BSTR:
-        return VT_BSTR;
-    default:
-        return VT_EMPTY;
-    }
 }
 
 // The index into rgvarg of parameter `parameter`, or -1 when the caller did not pass it. Named
@@ -169,11 +124,11 @@ public:
         }
     }
 
-    // Adapts the parameters the function flags out. Fails, touching nothing of the caller's, when a
-    // variable could not take its result; *argument_error then names the argument.
-    HRESULT Adapt(const DISPPARAMS& caller, const FUNCDESC& function, UINT* argument_error) noexcept {
-        for (UINT parameter = 0; parameter < static_cast<UINT>(function.cParams); ++parameter) {
-            const VARTYPE type = ResultType(function.lprgelemdescParam[parameter]);
+    // Adapts the result parameters. Fails, touching nothing of the caller's, when a variable could
+    // not take its result; *argument_error then names the argument.
+    HRESULT Adapt(const DISPPARAMS& caller, const ResultParameters& results, UINT* argument_error) noexcept {
+        for (UINT parameter = 0; parameter < results.count; ++parameter) {
+            const VARTYPE type = results.types[parameter];
             const int index = ArgumentIndex(caller, parameter);
             if (type == VT_EMPTY || index < 0) {
                 continue;
@@ -254,19 +209,16 @@ private:
 
 }  // namespace
 
-HRESULT InvokeWithReferenceArguments(ITypeInfo* type_info, void* instance, DISPID member, WORD flags,
-                                     DISPPARAMS* params, VARIANT* result, EXCEPINFO* exception,
-                                     UINT* argument_error) noexcept {
+HRESULT InvokeWithReferenceArguments(const TypeInfoHolder& holder, ITypeInfo* type_info, void* instance,
+                                     DISPID member, WORD flags, DISPPARAMS* params, VARIANT* result,
+                                     EXCEPINFO* exception, UINT* argument_error) noexcept {
+    ResultParameters results;
     if (params == nullptr || params->rgvarg == nullptr || params->cArgs == 0 || params->cArgs > kMostArguments ||
-        params->cNamedArgs > params->cArgs) {
-        return type_info->Invoke(instance, member, flags, params, result, exception, argument_error);
-    }
-    const FunctionDescription function(type_info, member);
-    if (function.get() == nullptr) {
+        params->cNamedArgs > params->cArgs || !holder.ResultsOf(type_info, member, &results)) {
         return type_info->Invoke(instance, member, flags, params, result, exception, argument_error);
     }
     AdaptedArguments adapted(*params);
-    if (const HRESULT refused = adapted.Adapt(*params, *function.get(), argument_error); FAILED(refused)) {
+    if (const HRESULT refused = adapted.Adapt(*params, results, argument_error); FAILED(refused)) {
         return refused;
     }
     HRESULT outcome = type_info->Invoke(instance, member, flags, adapted.Params(), result, exception, argument_error);

@@ -11,12 +11,14 @@
 // whose result is dropped: the platform would refuse most values for an out-parameter, and leak
 // what the method wrote for the others. Other arguments go through unchanged.
 
+#include "type_info_holder.h"
 #include "vrl_platform.h"
 
 namespace vrl::component {
 
-HRESULT InvokeWithReferenceArguments(ITypeInfo* type_info, void* instance, DISPID member, WORD flags,
-                                     DISPPARAMS* params, VARIANT* result, EXCEPINFO* exception,
-                                     UINT* argument_error) noexcept;
+// `type_info` is the one `holder` has loaded, which also names each member's result parameters.
+HRESULT InvokeWithReferenceArguments(const TypeInfoHolder& holder, ITypeInfo* type_info, void* instance,
+                                     DISPID member, WORD flags, DISPPARAMS* params, VARIANT* result,
+                                     EXCEPINFO* exception, UINT* argument_error) noexcept;
 
 }  // namespace vrl::component
