@@ -1,7 +1,7 @@
 // By-name calls through the platform's type information with the argument forms hosts use:
 // VBScript's by-reference variants, the by-reference integer and string forms, chains of references,
 // values, and named arguments. For plain and aggregated objects, against the gateway simulator;
-// each call runs its method once.
+// each call runs its method once, and no form leaks.
 #include <cstdint>
 #include <functional>
 #include <iterator>
