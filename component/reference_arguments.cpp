@@ -6,21 +6,7 @@
 namespace vrl::component {
 namespace {
 
-// Positions of the pointer parameters of the methods that have them (none: -1).
-struct PointerParameters {
-    DISPID member;
-    int status;  // int* pVal
-    int text;    // BSTR* pBVal
-};
-
-constexpr PointerParameters kPointerParameters[] = {
-    {1, 4, -1},  // StartCon(ServerIP, ServerPort, UserID, Passwd, pVal)
-    {2, 2, 3},   // SendMsg(MobileNum, Message, pVal, pBVal)
-    {3, 3, 4},   // SendMsg_Order(MobileNum, Message, Send_Time, pVal, pBVal)
-    {4, 2, 3},   // QueryMsg(MobileNum, MessageID, pVal, pBVal)
-};
-
-constexpr UINT kMostArguments = 5;
+constexpr UINT kMostArguments = ResultParameters::kMostParameters;
 
 constexpr VARTYPE kByRefInt = VT_BYREF | VT_INT;
 constexpr VARTYPE kByRefI4 = VT_BYREF | VT_I4;
@@ -39,31 +25,23 @@ VARTYPE OtherStatusForm(VARTYPE form) noexcept {
     return form == kByRefInt ? kByRefI4 : kByRefInt;
 }
 
-const PointerParameters* PointersOf(DISPID member) noexcept {
-    for (const PointerParameters& entry : kPointerParameters) {
-        if (entry.member == member) {
-            return &entry;
-        }
-    }
-    return nullptr;
+bool IsStatusForm(VARTYPE form) noexcept {
+    return form == kByRefInt || form == kByRefI4;
 }
 
 // The index into rgvarg of parameter `parameter`, or -1 when the caller did not pass it. Named
 // arguments come first; the positional ones follow in reverse order.
-int ArgumentIndex(const DISPPARAMS& params, int parameter) noexcept {
-    if (parameter < 0) {
-        return -1;
-    }
+int ArgumentIndex(const DISPPARAMS& params, UINT parameter) noexcept {
     for (UINT i = 0; i < params.cNamedArgs; ++i) {
-        if (params.rgdispidNamedArgs != nullptr && params.rgdispidNamedArgs[i] == parameter) {
+        if (params.rgdispidNamedArgs != nullptr && params.rgdispidNamedArgs[i] == static_cast<DISPID>(parameter)) {
             return static_cast<int>(i);
         }
     }
     const UINT positional = params.cArgs - params.cNamedArgs;
-    if (static_cast<UINT>(parameter) >= positional) {
+    if (parameter >= positional) {
         return -1;
     }
-    return static_cast<int>(params.cArgs - 1 - static_cast<UINT>(parameter));
+    return static_cast<int>(params.cArgs - 1 - parameter);
 }
 
 // The variant at the end of a chain of VT_BYREF|VT_VARIANT references, as a host builds one when it
@@ -81,8 +59,8 @@ VARIANT* EndOfChain(VARIANT* variant) noexcept {
 
 // The caller's variable behind a by-reference variant argument, which then receives a result after
 // the call. Where the chain ends at by-reference storage instead (an int, a BSTR), that storage
-// takes the argument's place and is written by the method itself; a value or a broken chain is
-// handed over as it is. Null when there is no variable to write.
+// takes the argument's place and is written by the method itself. Null when there is no variable
+// to write.
 VARIANT* FollowToVariable(VARIANTARG& argument) noexcept {
     if (V_VT(&argument) != kByRefVariant) {
         return nullptr;
@@ -104,11 +82,32 @@ bool IsLockedArray(const VARIANT& variable) noexcept {
            V_ARRAY(&variable)->cLocks != 0;
 }
 
-// A copy of the caller's arguments in which the pointer parameters point at forms the type
+// The call's own storage for one result, and the caller's variable that receives it after the
+// call (none for an argument given by value, whose result is dropped).
+struct Result {
+    VARIANT storage;
+    VARIANT* target;
+
+    // The result into the caller's variable, releasing what it held; the failure of a variable
+    // that cannot be cleared, which then keeps what it held.
+    HRESULT WriteBack() noexcept {
+        if (target == nullptr) {
+            return S_OK;
+        }
+        if (const HRESULT cleared = ::VariantClear(target); FAILED(cleared)) {
+            return cleared;
+        }
+        *target = storage;
+        V_VT(&storage) = VT_EMPTY;
+        return S_OK;
+    }
+};
+
+// A copy of the caller's arguments in which the result parameters are in forms the type
 // information accepts: the caller's own int or BSTR storage where the caller's reference (through
-// any chain of variant references) ends at one, else the call's own status or text, which are
-// written into the caller's variable after the call. The copies own nothing of the caller's; the
-// text received is owned here until it is handed to the caller's variable.
+// any chain of variant references) ends at one, else the call's own storage, by reference, whose
+// result is written into the caller's variable after the call or, for a value, dropped. The copies
+// own nothing of the caller's; the results are owned here until they are handed to the caller.
 class AdaptedArguments {
 public:
     explicit AdaptedArguments(const DISPPARAMS& caller) noexcept
@@ -119,35 +118,26 @@ public:
     }
     AdaptedArguments(const AdaptedArguments&) = delete;
     AdaptedArguments& operator=(const AdaptedArguments&) = delete;
-    ~AdaptedArguments() { ::SysFreeString(text_); }
-
-    // Adapts the pointer parameters. Fails, touching nothing of the caller's, when a variable
-    // could not take its result; *argument_error then names the argument.
-    HRESULT Adapt(const DISPPARAMS& caller, const PointerParameters& pointers, UINT* argument_error) noexcept {
-        if (const int index = ArgumentIndex(caller, pointers.status); index >= 0) {
-            VARIANTARG& argument = arguments_[index];
-            if (VARIANT* const variable = FollowToVariable(argument); variable != nullptr) {
-                if (IsLockedArray(*variable)) {
-                    return Refuse(index, argument_error);
-                }
-                status_target_ = variable;
-                V_VT(&argument) = g_status_form.load(std::memory_order_relaxed);
-                V_I4REF(&argument) = &status_;
-            }
-            // Both integer forms have the same storage: only the tag changes if one is refused.
-            if (V_VT(&argument) == kByRefInt || V_VT(&argument) == kByRefI4) {
-                status_argument_ = &argument;
-            }
+    ~AdaptedArguments() {
+        for (UINT i = 0; i < result_count_; ++i) {
+            ::VariantClear(&results_[i].storage);
         }
-        if (const int index = ArgumentIndex(caller, pointers.text); index >= 0) {
-            VARIANTARG& argument = arguments_[index];
-            if (VARIANT* const variable = FollowToVariable(argument); variable != nullptr) {
-                if (IsLockedArray(*variable)) {
-                    return Refuse(index, argument_error);
+    }
+
+    // Adapts the result parameters. Fails, touching nothing of the caller's, when a variable could
+    // not take its result; *argument_error then names the argument.
+    HRESULT Adapt(const DISPPARAMS& caller, const ResultParameters& results, UINT* argument_error) noexcept {
+        for (UINT parameter = 0; parameter < results.count; ++parameter) {
+            const VARTYPE type = results.types[parameter];
+            const int index = ArgumentIndex(caller, parameter);
+            if (type == VT_EMPTY || index < 0) {
+                continue;
+            }
+            if (!AdaptResult(arguments_[index], type)) {
+                if (argument_error != nullptr) {
+                    *argument_error = static_cast<UINT>(index);
                 }
-                text_target_ = variable;
-                V_VT(&argument) = VT_BYREF | VT_BSTR;
-                V_BSTRREF(&argument) = &text_;
+                return DISP_E_ARRAYISLOCKED;
             }
         }
         return S_OK;
@@ -167,58 +157,68 @@ public:
         g_status_form.store(V_VT(status_argument_), std::memory_order_relaxed);
     }
 
-    // The results into the caller's variables, releasing what they held; the failure of a variable
-    // that cannot be cleared, which then keeps what it held.
+    // Every result into its caller's variable, in parameter order; the last failure of a variable
+    // that could not take its result.
     HRESULT WriteBack() noexcept {
         HRESULT outcome = S_OK;
-        if (status_target_ != nullptr) {
-            if (const HRESULT cleared = ::VariantClear(status_target_); FAILED(cleared)) {
-                outcome = cleared;
-            } else {
-                V_VT(status_target_) = VT_I4;
-                V_I4(status_target_) = status_;
-            }
-        }
-        if (text_target_ != nullptr) {
-            if (const HRESULT cleared = ::VariantClear(text_target_); FAILED(cleared)) {
-                outcome = cleared;
-            } else {
-                V_VT(text_target_) = VT_BSTR;
-                V_BSTR(text_target_) = std::exchange(text_, nullptr);
+        for (UINT i = 0; i < result_count_; ++i) {
+            if (const HRESULT written = results_[i].WriteBack(); FAILED(written)) {
+                outcome = written;
             }
         }
         return outcome;
     }
 
 private:
-    static HRESULT Refuse(int index, UINT* argument_error) noexcept {
-        if (argument_error != nullptr) {
-            *argument_error = static_cast<UINT>(index);
+    // One result parameter of type `type` (VT_I4 or VT_BSTR). Storage of the caller's own, and a
+    // chain that ends nowhere, are handed over as they are; a variable or a value gets the call's
+    // own storage. False for a variable that could not take its result.
+    bool AdaptResult(VARIANTARG& argument, VARTYPE type) noexcept {
+        VARIANT* const variable = FollowToVariable(argument);
+        if (variable == nullptr && (V_VT(&argument) & VT_BYREF) != 0) {
+            if (type == VT_I4 && IsStatusForm(V_VT(&argument))) {
+                status_argument_ = &argument;
+            }
+            return true;
         }
-        return DISP_E_ARRAYISLOCKED;
+        if (variable != nullptr && IsLockedArray(*variable)) {
+            return false;
+        }
+        Result& result = results_[result_count_++];
+        ::VariantInit(&result.storage);
+        V_VT(&result.storage) = type;
+        result.target = variable;
+        if (type == VT_BSTR) {
+            V_VT(&argument) = VT_BYREF | VT_BSTR;
+            V_BSTRREF(&argument) = &V_BSTR(&result.storage);
+        } else {
+            // Both integer forms have the same storage: only the tag changes if one is refused.
+            V_VT(&argument) = g_status_form.load(std::memory_order_relaxed);
+            V_I4REF(&argument) = &V_I4(&result.storage);
+            status_argument_ = &argument;
+        }
+        return true;
     }
 
     VARIANTARG arguments_[kMostArguments];
     DISPPARAMS params_;
+    Result results_[kMostArguments];
+    UINT result_count_ = 0;
     VARIANTARG* status_argument_ = nullptr;
-    VARIANT* status_target_ = nullptr;
-    LONG status_ = 0;
-    VARIANT* text_target_ = nullptr;
-    BSTR text_ = nullptr;
 };
 
 }  // namespace
 
-HRESULT InvokeWithReferenceArguments(ITypeInfo* type_info, void* instance, DISPID member, WORD flags,
-                                     DISPPARAMS* params, VARIANT* result, EXCEPINFO* exception,
-                                     UINT* argument_error) noexcept {
-    const PointerParameters* const pointers = PointersOf(member);
-    if (pointers == nullptr || params == nullptr || params->rgvarg == nullptr || params->cArgs > kMostArguments ||
-        params->cNamedArgs > params->cArgs) {
+HRESULT InvokeWithReferenceArguments(const TypeInfoHolder& holder, ITypeInfo* type_info, void* instance,
+                                     DISPID member, WORD flags, DISPPARAMS* params, VARIANT* result,
+                                     EXCEPINFO* exception, UINT* argument_error) noexcept {
+    ResultParameters results;
+    if (params == nullptr || params->rgvarg == nullptr || params->cArgs == 0 || params->cArgs > kMostArguments ||
+        params->cNamedArgs > params->cArgs || !holder.ResultsOf(type_info, member, &results)) {
         return type_info->Invoke(instance, member, flags, params, result, exception, argument_error);
     }
     AdaptedArguments adapted(*params);
-    if (const HRESULT refused = adapted.Adapt(*params, *pointers, argument_error); FAILED(refused)) {
+    if (const HRESULT refused = adapted.Adapt(*params, results, argument_error); FAILED(refused)) {
         return refused;
     }
     HRESULT outcome = type_info->Invoke(instance, member, flags, adapted.Params(), result, exception, argument_error);

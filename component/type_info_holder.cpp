@@ -30,6 +30,34 @@ private:
     BSTR name_ = nullptr;
 };
 
+// One function's description, released when the holder goes.
+class FunctionDescription {
+public:
+    explicit FunctionDescription(ITypeInfo* type_info) noexcept : type_info_(type_info) {}
+    FunctionDescription(const FunctionDescription&) = delete;
+    FunctionDescription& operator=(const FunctionDescription&) = delete;
+    ~FunctionDescription() { reset(); }
+
+    // The description of function `index`, or null.
+    const FUNCDESC* Read(UINT index) noexcept {
+        reset();
+        if (FAILED(type_info_->GetFuncDesc(index, &description_))) {
+            description_ = nullptr;
+        }
+        return description_;
+    }
+
+private:
+    void reset() noexcept {
+        if (description_ != nullptr) {
+            type_info_->ReleaseFuncDesc(std::exchange(description_, nullptr));
+        }
+    }
+
+    ITypeInfo* type_info_;
+    FUNCDESC* description_ = nullptr;
+};
+
 }  // namespace
 
 TypeInfoHolder& VorelTypeInfo() noexcept {
@@ -93,23 +121,24 @@ void TypeInfoHolder::BuildCache(ITypeInfo* type_info) noexcept {
         } else {
             cache_ = static_cast<NameCacheEntry*>(memory);
             for (std::size_t i = 0; i < count; ++i) {
-                new (&cache_[i]) NameCacheEntry{nullptr, 0, DISPID_UNKNOWN};
+                new (&cache_[i]) NameCacheEntry{nullptr, 0, DISPID_UNKNOWN, {}};
             }
         }
     }
+    FunctionDescription description(type_info);
     for (LONG i = 0; i < entry_count_; ++i) {
-        FUNCDESC* function = nullptr;
-        if (FAILED(type_info->GetFuncDesc(static_cast<UINT>(i), &function))) {
+        const FUNCDESC* const function = description.Read(static_cast<UINT>(i));
+        if (function == nullptr) {
             continue;
         }
         OwnedName name;
         if (SUCCEEDED(type_info->GetDocumentation(function->memid, name.put(), nullptr, nullptr, nullptr)) &&
             name.get() != nullptr) {
+            cache_[i].results.Read(*function);
             cache_[i].length = static_cast<LONG>(::SysStringLen(name.get()));
             cache_[i].dispid = function->memid;
             cache_[i].name = name.release();
         }
-        type_info->ReleaseFuncDesc(function);
     }
     type_info->ReleaseTypeAttr(attributes);
 }
@@ -133,6 +162,23 @@ HRESULT TypeInfoHolder::Get(LCID lcid, ITypeInfo** type_info) noexcept {
     }
     present->AddRef();
     return S_OK;
+}
+
+bool TypeInfoHolder::ResultsOf(ITypeInfo* type_info, DISPID member, ResultParameters* results) const noexcept {
+    for (LONG i = 0; i < entry_count_; ++i) {
+        if (cache_[i].name != nullptr && cache_[i].dispid == member) {
+            *results = cache_[i].results;
+            return true;
+        }
+    }
+    FunctionDescription description(type_info);
+    for (UINT index = 0; const FUNCDESC* const function = description.Read(index); ++index) {
+        if (function->memid == member) {
+            results->Read(*function);
+            return true;
+        }
+    }
+    return false;
 }
 
 const NameCacheEntry* TypeInfoHolder::Find(const OLECHAR* name, LONG length) const noexcept {

@@ -1,6 +1,7 @@
 #pragma once
 // The process-wide holder of an interface's type information, loaded from the registered type
-// library on first use, with a cache of the interface's member names for by-name look-ups.
+// library on first use, with a cache of the interface's member names for by-name look-ups and of
+// each member's result parameters for by-name calls.
 //
 // Loading tests twice: without a lock, then again under the module's TypeInfoLock. The type
 // information pointer is the publication point: it is stored (release) only after the name cache is
@@ -10,6 +11,7 @@
 
 #include <atomic>
 
+#include "result_parameters.h"
 #include "vrl_platform.h"
 
 namespace vrl::component {
@@ -18,6 +20,7 @@ struct NameCacheEntry {
     BSTR name;     // owned; null when the function's name could not be read
     LONG length;   // in UTF-16 code units
     DISPID dispid;
+    ResultParameters results;  // read with the name
 };
 
 class TypeInfoHolder {
@@ -41,6 +44,10 @@ public:
     // The type information, loaded first if need be, without a reference of its own; null with the
     // load's failure in *result.
     ITypeInfo* Require(LCID lcid, HRESULT* result) noexcept;
+    // The result parameters of `member` of the loaded type information `type_info`: from the cache,
+    // else (a function whose entry could not be made) read from its description, which the type
+    // information copies on every read. False when there is no such function.
+    bool ResultsOf(ITypeInfo* type_info, DISPID member, ResultParameters* results) const noexcept;
 
     // The term callback: drops the type information and the cache. `holder` is the holder's address.
     static void WINAPI Cleanup(DWORD_PTR holder) noexcept;

@@ -30,13 +30,14 @@ HRESULT STDMETHODCALLTYPE Vorel::GetIDsOfNames(REFIID, LPOLESTR* rgszNames, UINT
 HRESULT STDMETHODCALLTYPE Vorel::Invoke(DISPID dispIdMember, REFIID, LCID lcid, WORD wFlags,
                                         DISPPARAMS* pDispParams, VARIANT* pVarResult, EXCEPINFO* pExcepInfo,
                                         UINT* puArgErr) {
+    TypeInfoHolder& holder = VorelTypeInfo();
     HRESULT loaded;
-    ITypeInfo* const type_info = VorelTypeInfo().Require(lcid, &loaded);
+    ITypeInfo* const type_info = holder.Require(lcid, &loaded);
     if (type_info == nullptr) {
         return loaded;
     }
-    return InvokeWithReferenceArguments(type_info, static_cast<IVorel*>(this), dispIdMember, wFlags, pDispParams,
-                                        pVarResult, pExcepInfo, puArgErr);
+    return InvokeWithReferenceArguments(holder, type_info, static_cast<IVorel*>(this), dispIdMember, wFlags,
+                                        pDispParams, pVarResult, pExcepInfo, puArgErr);
 }
 
 }  // namespace vrl::component

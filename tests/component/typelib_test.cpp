@@ -176,7 +176,10 @@ TEST_F(TypeLibrary, InterfaceTableHoldsFiveMethodsAfterIDispatch) {
         ASSERT_EQ(static_cast<std::size_t>(func->cParams), method.params.size());
         for (std::size_t p = 0; p < method.params.size(); ++p) {
             EXPECT_EQ(Encode(func->lprgelemdescParam[p].tdesc), method.types[p]) << "parameter " << p;
-            EXPECT_EQ(func->lprgelemdescParam[p].paramdesc.wParamFlags, 0) << "parameter " << p;
+            // The results are [in, out], so that the marshaler brings them back; the rest have no direction.
+            const std::wstring name = method.params[p];
+            const USHORT direction = name == L"pVal" || name == L"pBVal" ? PARAMFLAG_FIN | PARAMFLAG_FOUT : 0;
+            EXPECT_EQ(func->lprgelemdescParam[p].paramdesc.wParamFlags, direction) << "parameter " << p;
         }
         const MEMBERID memid = func->memid;
         info->ReleaseFuncDesc(func);

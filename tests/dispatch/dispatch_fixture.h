@@ -1,6 +1,7 @@
 #pragma once
 // The library's module record started for each test and stopped after it (which drops the loaded
-// type information), the type library registered from VRLCOM.DLL or not, and an owning VARIANT.
+// type information), the type library registered from VRLCOM.DLL or not, an owning VARIANT, and
+// the bytes the process's heaps hold.
 
 #include <gtest/gtest.h>
 
@@ -36,6 +37,26 @@ inline int HolderCleanups() {
         }
     }
     return count;
+}
+
+// The bytes in use in all of the process's heaps, where the platform's and the component's blocks
+// alike come from.
+inline std::size_t HeapBytesInUse() {
+    HANDLE heaps[64];
+    const DWORD count = ::GetProcessHeaps(64, heaps);
+    EXPECT_LE(count, 64u);
+    std::size_t bytes = 0;
+    for (DWORD i = 0; i < count && i < 64; ++i) {
+        ::HeapLock(heaps[i]);
+        PROCESS_HEAP_ENTRY entry{};
+        while (::HeapWalk(heaps[i], &entry)) {
+            if ((entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) != 0) {
+                bytes += entry.cbData;
+            }
+        }
+        ::HeapUnlock(heaps[i]);
+    }
+    return bytes;
 }
 
 class ModuleScope : public ::testing::Test {

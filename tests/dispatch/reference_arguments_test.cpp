@@ -1,10 +1,12 @@
 // By-name calls through the platform's type information with the argument forms hosts use:
 // VBScript's by-reference variants, the by-reference integer and string forms, chains of references,
 // values, and named arguments. For plain and aggregated objects, against the gateway simulator;
-// each call runs its method once.
+// each call runs its method once, and no form leaks.
 #include <cstdint>
 #include <functional>
+#include <iterator>
 #include <memory>
+#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -184,6 +186,27 @@ protected:
 
     std::size_t Received() const { return sim_->received().size(); }
 
+    // Makes `count` calls after 1,000 to settle: every one succeeds, and the process's heaps hold
+    // less than a kilobyte more after them.
+    static void ExpectNoGrowth(int count, const std::function<HRESULT()>& call) {
+        const auto failures = [&](int calls) {
+            int failed = 0;
+            for (int i = 0; i < calls; ++i) {
+                failed += FAILED(call()) ? 1 : 0;
+            }
+            return failed;
+        };
+        // Without the string cache a released BSTR goes back to the heap at once.
+        const auto no_cache = reinterpret_cast<void(WINAPI*)()>(
+            reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"oleaut32.dll"), "SetOaNoCache")));
+        ASSERT_NE(no_cache, nullptr);
+        no_cache();
+        EXPECT_EQ(failures(1000), 0);
+        const std::size_t before = HeapBytesInUse();
+        EXPECT_EQ(failures(count), 0);
+        EXPECT_LT(HeapBytesInUse(), before + 1024);
+    }
+
     std::unique_ptr<sim::GatewaySimulator> sim_;
     std::wstring port_;
     TestOuter outer_;
@@ -297,14 +320,102 @@ TEST_P(ReferenceArguments, ByReferenceIntegerAndStringFormsWriteIntoTheCallersSt
     }
 }
 
+// pVal and pBVal as hosts pass them by value: VBScript's literals, JScript's variables (holding
+// values, or never assigned), Null, missing arguments, and a value beside a variable (VT_VARIANT).
+struct ValueForm {
+    VARTYPE status;
+    VARTYPE text;
+};
+constexpr ValueForm kValueForms[] = {
+    {VT_I2, VT_I2},     {VT_I4, VT_I2},      {VT_I4, VT_I4},       {VT_I4, VT_R8},       {VT_I4, VT_BOOL},
+    {VT_I4, VT_BSTR},   {VT_EMPTY, VT_BSTR}, {VT_EMPTY, VT_EMPTY}, {VT_NULL, VT_NULL},   {VT_BSTR, VT_NULL},
+    {VT_ERROR, VT_ERROR}, {VT_I4, VT_VARIANT}, {VT_VARIANT, VT_I4}, {VT_VARIANT, VT_BSTR},
+};
+
+// The argument for a result parameter in form `form`, held by `holder`: a value of that type (zero,
+// a text, or missing), or a reference to `holder` as a variable.
+VARIANTARG ResultArgument(VARTYPE form, Variant& holder) {
+    if (form == VT_VARIANT) {
+        return RefTo(holder.get());
+    }
+    ::VariantClear(holder.get());
+    V_VT(holder.get()) = form;
+    V_R8(holder.get()) = 0;
+    if (form == VT_BSTR) {
+        V_BSTR(holder.get()) = ::SysAllocString(L"value");
+    } else if (form == VT_ERROR) {
+        V_ERROR(holder.get()) = DISP_E_PARAMNOTFOUND;
+    }
+    return *holder.get();
+}
+
+// Each form runs the method once and succeeds: a variable gets its result, a value stays as it
+// was. Not connected (the method answers -4 without the network), each form's calls leak nothing.
 TEST_P(ReferenceArguments, ValuesInPlaceOfVariablesStillCallTheMethodOnce) {
     Start();
     std::vector<std::unique_ptr<Variant>> keep;
-    VARIANTARG status;
-    V_VT(&status) = VT_I4;
-    V_I4(&status) = 7;
-    EXPECT_EQ(Call(2, {Value(L"0912345678", keep), Value(L"hi", keep), status, Value(L"", keep)}), S_OK);
-    EXPECT_EQ(Received(), 2u);
+    const VARIANTARG mobile = Value(L"0912345678", keep);
+    const VARIANTARG message = Value(L"hi", keep);
+    for (const ValueForm& form : kValueForms) {
+        SCOPED_TRACE(::testing::Message() << "forms " << form.status << ", " << form.text);
+        Variant status, text;
+        const std::size_t before = Received();
+        EXPECT_EQ(Call(2, {mobile, message, ResultArgument(form.status, status), ResultArgument(form.text, text)}),
+                  S_OK);
+        EXPECT_EQ(Received(), before + 1);
+        EXPECT_EQ(V_VT(status.get()), form.status == VT_VARIANT ? VARTYPE(VT_I4) : form.status);
+        EXPECT_EQ(V_VT(text.get()), form.text == VT_VARIANT ? VARTYPE(VT_BSTR) : form.text);
+        if (form.text == VT_BSTR) {
+            EXPECT_EQ(std::wstring(V_BSTR(text.get())), L"value");
+        }
+    }
+    ASSERT_EQ(Call(5, {}), S_OK);
+    for (const ValueForm& form : kValueForms) {
+        SCOPED_TRACE(::testing::Message() << "forms " << form.status << ", " << form.text);
+        Variant status, text;
+        const std::vector<VARIANTARG> args{mobile, message, ResultArgument(form.status, status),
+                                           ResultArgument(form.text, text)};
+        ExpectNoGrowth(1000, [&] { return Call(2, args); });
+    }
+}
+
+// 100,000 calls of the three message methods, each result parameter in a form drawn at random from
+// the values, the variables (directly and through a chain) and the caller's own int or BSTR.
+TEST_P(ReferenceArguments, RandomCallsInEveryFormLeakNothing) {
+    std::vector<std::unique_ptr<Variant>> keep;
+    const VARIANTARG text_argument = Value(L"0912345678", keep);
+    constexpr VARTYPE kForms[] = {VT_EMPTY, VT_NULL,    VT_I2, VT_I4, VT_R8, VT_BOOL, VT_BSTR, VT_ERROR, VT_VARIANT,
+                                  VT_BYREF | VT_VARIANT, VT_BYREF | VT_I4, VT_BYREF | VT_INT};
+    Variant holders[2][std::size(kForms)];
+    Chain chains[2];
+    int status = 0;
+    BSTR text = nullptr;
+    VARIANTARG own_text;
+    V_VT(&own_text) = VT_BYREF | VT_BSTR;
+    V_BSTRREF(&own_text) = &text;
+    const auto argument = [&](int slot, std::size_t form) {
+        const VARTYPE type = kForms[form];
+        if (type == (VT_BYREF | VT_VARIANT)) {
+            return chains[slot].Argument(holders[slot][form].get(), 2);
+        }
+        if ((type & VT_BYREF) == 0) {
+            return ResultArgument(type, holders[slot][form]);
+        }
+        VARIANTARG own_status;
+        V_VT(&own_status) = type;
+        V_INTREF(&own_status) = &status;
+        return slot == 0 ? own_status : own_text;
+    };
+    std::mt19937 random(20261225);
+    std::uniform_int_distribution<std::size_t> pick(0, std::size(kForms) - 1);
+    ExpectNoGrowth(100000, [&] {
+        const DISPID member = 2 + static_cast<DISPID>(random() % 3);
+        std::vector<VARIANTARG> args(member == 3 ? 3 : 2, text_argument);
+        args.push_back(argument(0, pick(random)));
+        args.push_back(argument(1, pick(random)));
+        return Call(member, args);
+    });
+    ::SysFreeString(text);
 }
 
 TEST_P(ReferenceArguments, ArgumentsTheTypeInformationRefusesRunNothing) {

@@ -273,7 +273,7 @@ TEST_F(TypeInfoHolderTest, ATermCallbackThatCannotBeAddedLeavesTheHolderWorking)
     EXPECT_EQ(allocator.LiveBlocks(), 0u);
 }
 
-TEST_F(TypeInfoHolderTest, WithoutMemoryForTheCacheNamesAreResolvedByTheTypeInformation) {
+TEST_F(TypeInfoHolderTest, WithoutMemoryForTheCacheTheTypeInformationAnswersForNamesAndResults) {
     TrackingAllocator allocator;
     allocator.FailFrom(1, TrackingAllocator::Failure::Throw);
     DISPID id = -100;
@@ -285,6 +285,20 @@ TEST_F(TypeInfoHolderTest, WithoutMemoryForTheCacheNamesAreResolvedByTheTypeInfo
     EXPECT_EQ(VorelTypeInfo().Entries(), nullptr);
     // The term callback could not be added either.
     EXPECT_EQ(HolderCleanups(), 0);
+    // A by-name call finds its result parameters in the type information's own description: the
+    // variables passed by reference get the status and the text of a send without a connection.
+    Variant status, text;
+    VARIANTARG args[4];
+    V_VT(&args[0]) = V_VT(&args[1]) = VT_BYREF | VT_VARIANT;
+    V_VARIANTREF(&args[0]) = text.get();
+    V_VARIANTREF(&args[1]) = status.get();
+    V_VT(&args[2]) = V_VT(&args[3]) = VT_BSTR;
+    V_BSTR(&args[2]) = V_BSTR(&args[3]) = nullptr;
+    DISPPARAMS params{args, nullptr, 4, 0};
+    EXPECT_EQ(object_->Invoke(2, IID_NULL, 0, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr), S_OK);
+    EXPECT_EQ(V_VT(status.get()), VT_I4);
+    EXPECT_EQ(V_I4(status.get()), -4);
+    EXPECT_EQ(V_VT(text.get()), VT_BSTR);
     component::TypeInfoHolder::Cleanup(reinterpret_cast<DWORD_PTR>(&VorelTypeInfo()));
 }
 
