@@ -55,12 +55,14 @@ private:
     const BYTE* end_;
 };
 
-// Creates the key `name` beneath `parent` and writes its body. A key that cannot be created is
-// read past: its values and subkeys then fail to be written and the records after it still are.
+// Creates the key `name` beneath `parent` and writes its body. A key that cannot be created (or
+// whose parent could not be) is read past, and the records after it are written still.
 void RestoreKey(HKEY parent, const wchar_t* name, REGSAM view, RecordReader& reader) noexcept {
     RegistryKey key;
-    ::RegCreateKeyExW(parent, name, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS | view, nullptr,
-                      key.put(), nullptr);
+    if (parent != nullptr) {
+        ::RegCreateKeyExW(parent, name, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS | view, nullptr,
+                          key.put(), nullptr);
+    }
     for (DWORD record = reader.Word(); record != kEnd; record = reader.Word()) {
         if (record == kSubkey) {
             RestoreKey(key.get(), reader.Text(), view, reader);
@@ -69,7 +71,10 @@ void RestoreKey(HKEY parent, const wchar_t* name, REGSAM view, RecordReader& rea
         const DWORD type = reader.Word();
         const wchar_t* const value_name = reader.Text();
         const DWORD size = reader.Word();
-        ::RegSetValueExW(key.get(), value_name, 0, type, reader.Bytes(size), size);
+        const BYTE* const data = reader.Bytes(size);
+        if (key.get() != nullptr) {
+            ::RegSetValueExW(key.get(), value_name, 0, type, data, size);
+        }
     }
 }
 
@@ -81,7 +86,7 @@ TaskBytes::~TaskBytes() {
 
 bool TaskBytes::Reserve(DWORD more) noexcept {
     if (more > capacity_ - size_) {
-        if (more > MAXDWORD / 2 - size_) {
+        if (size_ > MAXDWORD / 2 || more > MAXDWORD / 2 - size_) {
             return false;
         }
         const DWORD capacity = (size_ + more) * 2;
