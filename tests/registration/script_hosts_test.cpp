@@ -104,7 +104,8 @@ protected:
     // Whether the cscript of `folder` runs the VBScript example with every result as expected.
     static ::testing::AssertionResult Sends(const std::wstring& folder) {
         const auto simulator = Simulator();
-        const ProcessResult run = Script(VRL_EXAMPLES_DIR L"/send_and_query.vbs", L"127.0.0.1 " + Port(*simulator), folder);
+        const ProcessResult run =
+            Script(VRL_EXAMPLES_DIR L"/send_and_query.vbs", L"127.0.0.1 " + Port(*simulator), folder);
         if (run.output == ScriptExampleOutput(simulator->port())) {
             return ::testing::AssertionSuccess();
         }
@@ -117,7 +118,8 @@ protected:
 // registration of both as it was; with both removed the machine's registry is as before.
 TEST_F(BothArchitectures, EachOutlivesTheOthersUnregistration) {
     ::CreateDirectoryW((kInstallDirectory + L"\\x86").c_str(), nullptr);
-    ASSERT_TRUE(::CopyFileW(VRL_X86_DLL_PATH, x86_dll_.c_str(), FALSE)) << "no x86 DLL: build the win32 preset first";
+    ASSERT_TRUE(::CopyFileW(VRL_X86_DLL_PATH, x86_dll_.c_str(), FALSE))
+        << "no x86 DLL at " << Narrow(VRL_X86_DLL_PATH) << ": build the win32 preset first";
     // cscript registers its own type library whenever it starts: both run before the registry is read.
     EXPECT_FALSE(Sends(kSysWow64));
     EXPECT_FALSE(Sends(L""));
