@@ -1,5 +1,8 @@
 #include "module_type_library.h"
 
+#include "com_ref.h"
+#include "other_view.h"
+#include "saved_keys.h"
 #include "type_library_path.h"
 
 // The automation library's per-user registration (Windows Vista and later), which the SDK headers
@@ -21,6 +24,48 @@ HRESULT LoadFromNarrowPath(const char* path, WCHAR (&wide)[kTypeLibPathSize], IT
 }
 
 using UnRegisterTypeLibFunction = HRESULT(WINAPI*)(REFGUID, WORD, WORD, LCID, SYSKIND);
+
+// The library's version key, TypeLib\{...}\<version>, and beneath it the key of its path for
+// one platform, <locale>\win32 or <locale>\win64.
+ClassesPath VersionPath(InstallScope scope, const TLIBATTR& attr) noexcept {
+    ClassesPath path(scope);
+    path << L"TypeLib\\" << attr.guid << L"\\";
+    path.Hex(attr.wMajorVerNum) << L".";
+    return path.Hex(attr.wMinorVerNum);
+}
+
+ClassesPath PlatformPath(InstallScope scope, const TLIBATTR& attr, SYSKIND syskind) noexcept {
+    ClassesPath path = VersionPath(scope, attr) << L"\\";
+    return path.Hex(attr.lcid) << (syskind == SYS_WIN64 ? L"\\win64" : L"\\win32");
+}
+
+// Adds to `saved` the other view's key of each interface of the library beneath the scope's
+// classes.
+void SaveInterfaceKeys(ITypeLib* lib, InstallScope scope, SavedKeys& saved) noexcept {
+    const UINT count = lib->GetTypeInfoCount();
+    for (UINT index = 0; index < count; ++index) {
+        TYPEKIND kind{};
+        component::ComRef<ITypeInfo> info;
+        TypeAttr type;
+        if (FAILED(lib->GetTypeInfoType(index, &kind)) || (kind != TKIND_INTERFACE && kind != TKIND_DISPATCH) ||
+            FAILED(lib->GetTypeInfo(index, info.put())) || !type.Get(info.get())) {
+            continue;
+        }
+        const ClassesPath path = ClassesPath(scope) << L"Interface\\" << type->guid;
+        static_cast<void>(saved.Add(path.root(), path.get(), kOtherView));
+    }
+}
+
+// Adds to `saved` the library's version key when the other architecture's path is registered
+// beneath it. The key is shared, like the ProgIDs, and read in this process's own view.
+void SaveSharedVersionKey(const TLIBATTR& attr, InstallScope scope, SavedKeys& saved) noexcept {
+    const ClassesPath other = PlatformPath(scope, attr, attr.syskind == SYS_WIN64 ? SYS_WIN32 : SYS_WIN64);
+    RegistryKey key;
+    if (::RegOpenKeyExW(other.root(), other.get(), 0, KEY_READ, key.put()) == ERROR_SUCCESS) {
+        const ClassesPath version = VersionPath(scope, attr);
+        static_cast<void>(saved.Add(version.root(), version.get(), 0));
+    }
+}
 
 }  // namespace
 
@@ -67,8 +112,8 @@ HRESULT RegisterModuleTypeLib(HINSTANCE instance, InstallScope scope) noexcept {
     return ::RegisterTypeLib(loaded.lib.get(), loaded.path.get(), help_directory);
 }
 
-HRESULT UnregisterModuleTypeLib(HINSTANCE instance, const char* automation_library,
-                                InstallScope scope) noexcept {
+HRESULT UnregisterModuleTypeLib(HINSTANCE instance, const char* automation_library, InstallScope scope,
+                                KeptViews keep) noexcept {
     ModuleTypeLib loaded;
     const HRESULT hr = LoadModuleTypeLib(instance, loaded);
     if (FAILED(hr)) {
@@ -87,11 +132,25 @@ HRESULT UnregisterModuleTypeLib(HINSTANCE instance, const char* automation_libra
     // without it leaves the library registered and unregistration still succeeds.
     const FARPROC found = ::GetProcAddress(
         automation.get(), scope == InstallScope::User ? "UnRegisterTypeLibForUser" : "UnRegisterTypeLib");
+    SavedKeys other_views;
+    if (keep.scope) {
+        SaveInterfaceKeys(loaded.lib.get(), scope, other_views);
+        SaveSharedVersionKey(*attr, scope, other_views);
+    }
+    if (keep.machine) {
+        SaveInterfaceKeys(loaded.lib.get(), InstallScope::Machine, other_views);
+    }
     if (found != nullptr) {
         const auto unregister = reinterpret_cast<UnRegisterTypeLibFunction>(
             reinterpret_cast<void (*)()>(found));
         static_cast<void>(unregister(attr->guid, attr->wMajorVerNum, attr->wMinorVerNum,
                                      attr->lcid, attr->syskind));
+    }
+    other_views.Restore();
+    if (keep.scope) {
+        // The shared version key came back with this architecture's path in it.
+        const ClassesPath own = PlatformPath(scope, *attr, attr->syskind);
+        ::RegDeleteKeyW(own.root(), own.get());
     }
     return hr;
 }

@@ -7,6 +7,7 @@
 #include <oleauto.h>
 
 #include "install_command.h"
+#include "other_view.h"
 #include "registration_handles.h"
 
 namespace vrl::server {
@@ -31,8 +32,10 @@ HRESULT RegisterModuleTypeLib(HINSTANCE instance, InstallScope scope = InstallSc
 // Removes the module's type library registration through UnRegisterTypeLib (machine-wide) or
 // UnRegisterTypeLibForUser (for the calling user), looked up at run time in `automation_library`.
 // Returns the loading result; what the unregistration itself does is not reported, nor a missing
-// library or function.
+// library or function. Where `keep` says that the other architecture's registration remains, it
+// stays whole, whatever the platform removes: the other view's key of each interface, and, in
+// the scope's classes, the library's version key while it holds the other architecture's path.
 HRESULT UnregisterModuleTypeLib(HINSTANCE instance, const char* automation_library = "oleaut32.dll",
-                                InstallScope scope = InstallScope::Machine) noexcept;
+                                InstallScope scope = InstallScope::Machine, KeptViews keep = {}) noexcept;
 
 }  // namespace vrl::server

@@ -1,6 +1,7 @@
 #pragma once
-// Owners of what type-library registration holds for the length of one call: the loaded library,
-// its attributes, the path string and a library module loaded by name.
+// Owners of what registration holds for the length of one call: the loaded library, its
+// attributes and those of its types, the path string, a library module loaded by name and an open
+// registry key.
 
 #include <windows.h>
 #include <oleauto.h>
@@ -60,10 +61,38 @@ public:
     }
 
     const TLIBATTR* operator->() const noexcept { return attr_; }
+    const TLIBATTR& operator*() const noexcept { return *attr_; }
 
 private:
     ITypeLib* lib_;
     TLIBATTR* attr_;
+};
+
+// A type's attributes, handed back to the type information that gave them.
+class TypeAttr {
+public:
+    TypeAttr() noexcept = default;
+    TypeAttr(const TypeAttr&) = delete;
+    TypeAttr& operator=(const TypeAttr&) = delete;
+    ~TypeAttr() {
+        if (attr_ != nullptr) {
+            info_->ReleaseTypeAttr(attr_);
+        }
+    }
+
+    // Asks `info` for its attributes; false, holding none, when it gives none.
+    bool Get(ITypeInfo* info) noexcept {
+        info_ = info;
+        if (FAILED(info->GetTypeAttr(&attr_))) {
+            attr_ = nullptr;
+        }
+        return attr_ != nullptr;
+    }
+    const TYPEATTR* operator->() const noexcept { return attr_; }
+
+private:
+    ITypeInfo* info_ = nullptr;
+    TYPEATTR* attr_ = nullptr;
 };
 
 class LoadedLibrary {
@@ -81,6 +110,29 @@ public:
 
 private:
     HMODULE module_;
+};
+
+class RegistryKey {
+public:
+    RegistryKey() noexcept = default;
+    RegistryKey(const RegistryKey&) = delete;
+    RegistryKey& operator=(const RegistryKey&) = delete;
+    ~RegistryKey() { reset(); }
+
+    HKEY get() const noexcept { return key_; }
+    HKEY* put() noexcept {
+        reset();
+        return &key_;
+    }
+    void reset() noexcept {
+        if (key_ != nullptr) {
+            ::RegCloseKey(key_);
+            key_ = nullptr;
+        }
+    }
+
+private:
+    HKEY key_ = nullptr;
 };
 
 }  // namespace vrl::server

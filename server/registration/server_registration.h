@@ -12,7 +12,10 @@ namespace vrl::server {
 // go wherever HKEY_CLASSES_ROOT leads; `scope` picks the type library's registration function.
 HRESULT RegisterServer(const ComponentModule& module, InstallScope scope = InstallScope::Machine) noexcept;
 
-// Unregister-all: every class and the type library, whatever fails on the way. Always S_OK.
+// Unregister-all: every class and the type library, whatever fails on the way. Always S_OK. While
+// the other registry view (the other architecture's DLL on 64-bit Windows) still registers a
+// class, what it shares with this one or needs stays: the ProgIDs its class key names, its
+// interface keys, and its path in the type library's key.
 HRESULT UnregisterServer(const ComponentModule& module, InstallScope scope = InstallScope::Machine) noexcept;
 
 }  // namespace vrl::server

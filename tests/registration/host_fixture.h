@@ -34,12 +34,18 @@ inline std::string Narrow(const std::wstring& text) {
     return std::string(text.begin(), text.end());
 }
 
-inline ProcessResult Regsvr32(const std::wstring& options, const std::wstring& dll = kInstalledDll) {
-    return RunProcess(L"regsvr32.exe " + options + L" " + Quoted(dll));
+// The folder of the 32-bit programs (regsvr32, cscript) on 64-bit Windows; "" names the
+// programs of the test's own architecture.
+inline const std::wstring kSysWow64 = L"C:\\windows\\syswow64\\";
+
+inline ProcessResult Regsvr32(const std::wstring& options, const std::wstring& dll = kInstalledDll,
+                              const std::wstring& folder = L"") {
+    return RunProcess(folder + L"regsvr32.exe " + options + L" " + Quoted(dll));
 }
 
-inline ProcessResult Script(const std::wstring& script, const std::wstring& arguments) {
-    return RunProcess(L"cscript.exe //nologo " + Quoted(WindowsPath(script)) + L" " + arguments);
+inline ProcessResult Script(const std::wstring& script, const std::wstring& arguments,
+                            const std::wstring& folder = L"") {
+    return RunProcess(folder + L"cscript.exe //nologo " + Quoted(WindowsPath(script)) + L" " + arguments);
 }
 
 inline std::wstring ClassKey() {

@@ -3,6 +3,9 @@
 // script host, and early binding through CoCreateInstance with the library unloaded afterwards.
 #include <memory>
 #include <string>
+#include <initializer_list>
+#include <utility>
+#include <vector>
 
 #include "gateway_simulator.h"
 #include "host_fixture.h"
@@ -82,6 +85,84 @@ TEST_F(RegisteredHosts, BadInputThroughTheScriptHost) {
     ExpectOk(run, "bad_input.vbs");
     EXPECT_NE(run.output.find("checks failed: 0"), std::string::npos) << run.output;
 }
+
+#ifdef VRL_X86_DLL_PATH
+// The x86 DLL beside the x64 one, registered by syswow64's regsvr32 and used by its cscript.
+class BothArchitectures : public RegisteredHosts {
+protected:
+    const std::wstring x86_dll_ = kInstallDirectory + L"\\x86\\VRLCOM.DLL";
+
+    void SetUp() override {
+        Regsvr32(L"/u /s", x86_dll_, kSysWow64);
+        Hosts::SetUp();
+    }
+    void TearDown() override {
+        Regsvr32(L"/u /s", x86_dll_, kSysWow64);
+        Hosts::TearDown();
+    }
+
+    // Whether the cscript of `folder` runs the VBScript example with every result as expected.
+    static ::testing::AssertionResult Sends(const std::wstring& folder) {
+        const auto simulator = Simulator();
+        const ProcessResult run =
+            Script(VRL_EXAMPLES_DIR L"/send_and_query.vbs", L"127.0.0.1 " + Port(*simulator), folder);
+        if (run.output == ScriptExampleOutput(simulator->port())) {
+            return ::testing::AssertionSuccess();
+        }
+        return ::testing::AssertionFailure() << run.output;
+    }
+};
+
+// Unregistering either DLL leaves the other sending, with its view's interface key and its path in
+// the shared type library key; a per-user registration of one and its removal leave the machine's
+// registration of both as it was; with both removed the machine's registry is as before.
+TEST_F(BothArchitectures, EachOutlivesTheOthersUnregistration) {
+    ::CreateDirectoryW((kInstallDirectory + L"\\x86").c_str(), nullptr);
+    ASSERT_TRUE(::CopyFileW(VRL_X86_DLL_PATH, x86_dll_.c_str(), FALSE))
+        << "no x86 DLL at " << Narrow(VRL_X86_DLL_PATH) << ": build the win32 preset first";
+    // cscript registers its own type library whenever it starts: both run before the registry is read.
+    EXPECT_FALSE(Sends(kSysWow64));
+    EXPECT_FALSE(Sends(L""));
+    const auto machine = [] { return DumpTree(HKEY_LOCAL_MACHINE, L"Software"); };
+    const auto expect_machine = [&](const std::vector<std::wstring>& expected, const char* when) {
+        const auto now = machine();
+        for (const auto& line : Added(expected, now)) {
+            ADD_FAILURE() << when << ", added: " << Narrow(line);
+        }
+        for (const auto& line : Added(now, expected)) {
+            ADD_FAILURE() << when << ", removed: " << Narrow(line);
+        }
+    };
+    const auto before = machine();
+    struct Architecture {
+        std::wstring dll, folder, view, platform;
+    };
+    const Architecture x86{x86_dll_, kSysWow64, L"Software\\Classes\\Wow6432Node\\", L"win32"};
+    const Architecture x64{kInstalledDll, L"", L"Software\\Classes\\", L"win64"};
+    for (const auto& [first, second] : {std::pair(&x86, &x64), std::pair(&x64, &x86)}) {
+        ExpectOk(Regsvr32(L"/s", x86.dll, x86.folder), "x86 regsvr32");
+        ExpectOk(Regsvr32(L"/s", x64.dll, x64.folder), "x64 regsvr32");
+        EXPECT_TRUE(Sends(x86.folder));
+        EXPECT_TRUE(Sends(x64.folder));
+        const auto registered = machine();
+        const auto interface_key = DumpTree(HKEY_LOCAL_MACHINE, second->view + InterfaceKey());
+        ASSERT_FALSE(interface_key.empty());
+
+        ExpectOk(Regsvr32(L"/s /n /i:user", first->dll, first->folder), "regsvr32 /n /i:user");
+        ExpectOk(Regsvr32(L"/u /s /n /i:user", first->dll, first->folder), "regsvr32 /u /n /i:user");
+        expect_machine(registered, "after a per-user registration and its removal");
+
+        ExpectOk(Regsvr32(L"/u /s", first->dll, first->folder), "regsvr32 /u of the first");
+        EXPECT_TRUE(Sends(second->folder));
+        EXPECT_FALSE(Sends(first->folder));
+        EXPECT_EQ(DumpTree(HKEY_LOCAL_MACHINE, second->view + InterfaceKey()), interface_key);
+        EXPECT_EQ(ClassesString(TypeLibKey() + L"\\1.0\\0\\" + second->platform), second->dll);
+        EXPECT_FALSE(ClassesKeyExists(TypeLibKey() + L"\\1.0\\0\\" + first->platform));
+        ExpectOk(Regsvr32(L"/u /s", second->dll, second->folder), "regsvr32 /u of the second");
+        expect_machine(before, "with both unregistered");
+    }
+}
+#endif
 
 // Early binding through the registry, with null strings, and the library unloaded once the last
 // object is gone.
