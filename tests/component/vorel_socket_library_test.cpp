@@ -104,7 +104,7 @@ TEST(VorelSocketLibrary, StartConWithoutTheSocketLibraryReportsMinusOne) {
 // threads bring the count to zero most often: with more, one of them nearly always holds a start.
 TEST(VorelSocketLibrary, ConcurrentConnectionsKeepTheirSockets) {
     constexpr int kThreads = 2;
-    constexpr int kConnections = 5000;
+    constexpr int kConnections = 10000;
     const BackgroundProcess simulator(L"\"" + WindowsPath(VRL_SIMULATOR_PATH) + L"\" --port 0");
     const std::string listening = simulator.FirstLine(120000);  // "listening on 127.0.0.1:PORT"
     const auto colon = listening.rfind(':');

@@ -56,7 +56,7 @@ bool StartWithOutputFile(const std::wstring& command_line, const std::wstring& o
                             &process) != FALSE;
 }
 
-std::string ReadFile(const std::wstring& path) {
+std::string ReadOutput(const std::wstring& path) {
     std::string text;
     const Handle reader(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -89,7 +89,7 @@ ProcessResult RunProcess(const std::wstring& command_line, unsigned long timeout
         DWORD code = 0;
         ::GetExitCodeProcess(process.hProcess, &code);
         result.exit_code = code;
-        result.output = ReadFile(output_path);
+        result.output = ReadOutput(output_path);
     }
     ::DeleteFileW(output_path.c_str());
     return result;
@@ -114,7 +114,7 @@ BackgroundProcess::~BackgroundProcess() {
 
 std::string BackgroundProcess::FirstLine(unsigned long timeout_ms) const {
     for (unsigned long waited = 0; process_ != nullptr; waited += 50) {
-        const std::string output = ReadFile(output_path_);
+        const std::string output = ReadOutput(output_path_);
         const auto end = output.find('\n');
         if (end != std::string::npos || waited >= timeout_ms ||
             ::WaitForSingleObject(process_, 50) == WAIT_OBJECT_0) {
