@@ -5,6 +5,7 @@
 #include "socket_api.h"
 
 #include <winsock2.h>
+#include <windows.h>
 
 #include <algorithm>
 #include <array>
@@ -51,14 +52,34 @@ int select_readable(SOCKET s, milliseconds timeout) {
     return n > 0 ? 1 : n;
 }
 
+// The platform's start count is one per process and may be unguarded (Wine's is): a start and a
+// cleanup that overlap can lose a count, and a cleanup that takes it to zero closes every socket of
+// the process, also one that another thread has just made after its own start. So the starts and
+// cleanups of all connections in this module take turns. The lock is a slim lock initialised at
+// compile time: it needs no creation, which could come after a first call, and no deletion, which
+// could come before a last one (an object released after the module's termination).
+constinit SRWLOCK g_library_lock = SRWLOCK_INIT;
+
+class LibraryLockScope {
+public:
+    LibraryLockScope() noexcept { ::AcquireSRWLockExclusive(&g_library_lock); }
+    LibraryLockScope(const LibraryLockScope&) = delete;
+    LibraryLockScope& operator=(const LibraryLockScope&) = delete;
+    ~LibraryLockScope() { ::ReleaseSRWLockExclusive(&g_library_lock); }
+};
+
 class WinsockSocketApi final : public SocketApi {
 public:
     int startup() noexcept override {
+        const LibraryLockScope turn;
         WSADATA data;
         return ::WSAStartup(MAKEWORD(1, 1), &data);
     }
 
-    void cleanup() noexcept override { ::WSACleanup(); }
+    void cleanup() noexcept override {
+        const LibraryLockScope turn;
+        ::WSACleanup();
+    }
 
     Clock::time_point now() noexcept override { return Clock::now(); }
 

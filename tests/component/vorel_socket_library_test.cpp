@@ -1,9 +1,18 @@
-// StartCon when the socket library cannot be started: the caller's status variable must say so,
-// not keep a value that could read as a successful login.
+// The socket library beneath StartCon: when it cannot be started, the caller's status variable must
+// say so, not keep a value that could read as a successful login; when many threads start and clean
+// it up at once, no connection may lose its socket to another's cleanup.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <latch>
+#include <thread>
+#include <vector>
+
 #include "VRLCOM.h"
+#include "child_process.h"
+#include "com_ptr.h"
 #include "vorel.h"
+#include "vorel_creators.h"
 
 namespace vrl::test {
 namespace {
@@ -86,6 +95,54 @@ TEST(VorelSocketLibrary, StartConWithoutTheSocketLibraryReportsMinusOne) {
     EXPECT_FALSE(vorel.IsConnected());
     ::SysFreeString(ip);
     ::SysFreeString(port);
+}
+
+// STA threads, as in a web server's pool, each opening and ending connections with objects of its
+// own. The gateway is another process and nothing else here holds a start of the socket library, so
+// its count falls to zero whenever no thread holds a connection; the platform's cleanup then closes
+// every socket of the process, also one that another thread has just made after its own start. Two
+// threads bring the count to zero most often: with more, one of them nearly always holds a start.
+TEST(VorelSocketLibrary, ConcurrentConnectionsKeepTheirSockets) {
+    constexpr int kThreads = 2;
+    constexpr int kConnections = 10000;
+    const BackgroundProcess simulator(L"\"" + WindowsPath(VRL_SIMULATOR_PATH) + L"\" --port 0");
+    const std::string listening = simulator.FirstLine(120000);  // "listening on 127.0.0.1:PORT"
+    const auto colon = listening.rfind(':');
+    ASSERT_NE(colon, std::string::npos) << listening;
+    const std::wstring port(listening.begin() + static_cast<std::ptrdiff_t>(colon) + 1, listening.end());
+
+    std::atomic<int> failures{0};
+    std::latch all_ready(kThreads);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&] {
+            const HRESULT apartment = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+            EXPECT_EQ(apartment, S_OK);
+            const Bstr ip(L"127.0.0.1");
+            const Bstr port_text(port.c_str());
+            const Bstr demo(L"demo");
+            all_ready.arrive_and_wait();
+            for (int i = 0; i < kConnections; ++i) {
+                ComPtr<IVorel> vorel;
+                int status = 12345;
+                if (server::CreateVorel(nullptr, IID_IVorel, vorel.put_void()) != S_OK ||
+                    vorel->StartCon(ip.get(), port_text.get(), demo.get(), demo.get(), &status) != S_OK ||
+                    status != 0) {
+                    ++failures;
+                }
+                if (vorel.get() != nullptr) {
+                    vorel->EndCon();
+                }
+            }
+            if (SUCCEEDED(apartment)) {
+                ::CoUninitialize();
+            }
+        });
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(failures.load(), 0) << "of " << kThreads * kConnections << " connections";
 }
 
 }  // namespace

@@ -33,34 +33,50 @@ std::wstring TempFileName() {
     return name;
 }
 
+// Starts `command_line` with its standard output and error going to the file `output_path`.
+bool StartWithOutputFile(const std::wstring& command_line, const std::wstring& output_path,
+                         PROCESS_INFORMATION& process) {
+    SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    Handle output(::CreateFileW(output_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    Handle input(::CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!output.valid()) {
+        return false;
+    }
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = input.valid() ? input.get() : nullptr;
+    startup.hStdOutput = output.get();
+    startup.hStdError = output.get();
+    std::vector<wchar_t> line(command_line.begin(), command_line.end());
+    line.push_back(L'\0');
+    return ::CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                            &process) != FALSE;
+}
+
+std::string ReadOutput(const std::wstring& path) {
+    std::string text;
+    const Handle reader(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    char buffer[4096];
+    DWORD got = 0;
+    while (reader.valid() && ::ReadFile(reader.get(), buffer, sizeof buffer, &got, nullptr) && got > 0) {
+        text.append(buffer, got);
+    }
+    text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+    return text;
+}
+
 }  // namespace
 
 ProcessResult RunProcess(const std::wstring& command_line, unsigned long timeout_ms) {
     ProcessResult result;
     // Output goes to a file rather than a pipe: nothing the child leaves running can hold it open.
     const std::wstring output_path = TempFileName();
-    SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-    {
-        Handle output(::CreateFileW(output_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                    &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-        Handle input(::CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!output.valid()) {
-            return result;
-        }
-        STARTUPINFOW startup{};
-        startup.cb = sizeof startup;
-        startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdInput = input.valid() ? input.get() : nullptr;
-        startup.hStdOutput = output.get();
-        startup.hStdError = output.get();
-        PROCESS_INFORMATION process{};
-        std::vector<wchar_t> line(command_line.begin(), command_line.end());
-        line.push_back(L'\0');
-        if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                              &process)) {
-            return result;
-        }
+    PROCESS_INFORMATION process{};
+    if (StartWithOutputFile(command_line, output_path, process)) {
         result.started = true;
         const Handle process_handle(process.hProcess);
         const Handle thread_handle(process.hThread);
@@ -73,20 +89,39 @@ ProcessResult RunProcess(const std::wstring& command_line, unsigned long timeout
         DWORD code = 0;
         ::GetExitCodeProcess(process.hProcess, &code);
         result.exit_code = code;
-    }
-    {
-        const Handle reader(::CreateFileW(output_path.c_str(), GENERIC_READ,
-                                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                          FILE_ATTRIBUTE_NORMAL, nullptr));
-        char buffer[4096];
-        DWORD got = 0;
-        while (reader.valid() && ::ReadFile(reader.get(), buffer, sizeof buffer, &got, nullptr) && got > 0) {
-            result.output.append(buffer, got);
-        }
+        result.output = ReadOutput(output_path);
     }
     ::DeleteFileW(output_path.c_str());
-    result.output.erase(std::remove(result.output.begin(), result.output.end(), '\r'), result.output.end());
     return result;
+}
+
+BackgroundProcess::BackgroundProcess(const std::wstring& command_line) : output_path_(TempFileName()) {
+    PROCESS_INFORMATION process{};
+    if (StartWithOutputFile(command_line, output_path_, process)) {
+        ::CloseHandle(process.hThread);
+        process_ = process.hProcess;
+    }
+}
+
+BackgroundProcess::~BackgroundProcess() {
+    if (process_ != nullptr) {
+        ::TerminateProcess(process_, 255);
+        ::WaitForSingleObject(process_, 10000);
+        ::CloseHandle(process_);
+    }
+    ::DeleteFileW(output_path_.c_str());
+}
+
+std::string BackgroundProcess::FirstLine(unsigned long timeout_ms) const {
+    for (unsigned long waited = 0; process_ != nullptr; waited += 50) {
+        const std::string output = ReadOutput(output_path_);
+        const auto end = output.find('\n');
+        if (end != std::string::npos || waited >= timeout_ms ||
+            ::WaitForSingleObject(process_, 50) == WAIT_OBJECT_0) {
+            return output.substr(0, end);
+        }
+    }
+    return {};
 }
 
 std::wstring WindowsPath(const std::wstring& unix_path) {

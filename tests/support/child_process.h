@@ -1,6 +1,6 @@
 #pragma once
 // Runs another program of the Wine prefix (regsvr32, cscript, an example client) and collects its
-// exit code and output.
+// exit code and output, or keeps one running beside the test.
 
 #include <string>
 
@@ -14,6 +14,23 @@ struct ProcessResult {
 };
 
 ProcessResult RunProcess(const std::wstring& command_line, unsigned long timeout_ms = 180000);
+
+// A program that runs beside the test (a gateway in a process of its own) until this object ends it.
+class BackgroundProcess {
+public:
+    explicit BackgroundProcess(const std::wstring& command_line);
+    BackgroundProcess(const BackgroundProcess&) = delete;
+    BackgroundProcess& operator=(const BackgroundProcess&) = delete;
+    ~BackgroundProcess();
+
+    // The first line of its output, once it is there; what came by then when the program ends or
+    // timeout_ms passes first.
+    std::string FirstLine(unsigned long timeout_ms) const;
+
+private:
+    std::wstring output_path_;
+    void* process_ = nullptr;
+};
 
 // A Unix path ("/work/...") as the prefix's programs see it ("Z:\work\...").
 std::wstring WindowsPath(const std::wstring& unix_path);
