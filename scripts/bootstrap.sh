@@ -4,36 +4,14 @@
 # only where the kernel cannot run 32-bit programs itself.
 set -euo pipefail
 
-say()  { printf 'bootstrap: %s\n' "$*"; }
-fail() { printf 'bootstrap: FAILED: %s\n' "$*" >&2; exit 1; }
+here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=apt-install.sh
+. "$here/apt-install.sh"
 
 [ "$(id -u)" -eq 0 ] || fail "run as root (apt-get and binfmt_misc need it)"
 command -v apt-get >/dev/null || fail "apt-get not found: this script targets Debian"
 
 export DEBIAN_FRONTEND=noninteractive
-apt_updated=0
-apt_update() {
-    if [ "$apt_updated" -eq 0 ]; then
-        say "apt-get update"
-        apt-get update -qq >/tmp/vrlcom-apt-update.log 2>&1 \
-            || { cat /tmp/vrlcom-apt-update.log >&2; fail "apt-get update"; }
-        apt_updated=1
-    fi
-}
-
-installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
-
-install_packages() {
-    local p todo=()
-    for p in "$@"; do
-        installed "$p" || todo+=("$p")
-    done
-    [ "${#todo[@]}" -eq 0 ] && return 0
-    apt_update
-    say "installing ${todo[*]}"
-    apt-get install -y -qq --no-install-recommends "${todo[@]}" >/tmp/vrlcom-apt-install.log 2>&1 \
-        || { tail -n 30 /tmp/vrlcom-apt-install.log >&2; fail "apt-get install ${todo[*]}"; }
-}
 
 # The Debian mirror this machine already uses (deb822 or one-line format).
 debian_mirror() {
@@ -81,11 +59,7 @@ SRC
     fi
     qemu_ver=$(dpkg-query -W -f='${Version}' qemu-user 2>/dev/null || true)
     if [ -z "$qemu_ver" ] || dpkg --compare-versions "$qemu_ver" lt 1:10; then
-        apt_update
-        say "installing qemu-user from bookworm-backports"
-        apt-get install -y -qq --no-install-recommends -t bookworm-backports qemu-user \
-            >/tmp/vrlcom-apt-install.log 2>&1 \
-            || { tail -n 30 /tmp/vrlcom-apt-install.log >&2; fail "installing qemu-user from bookworm-backports"; }
+        apt_install -t bookworm-backports qemu-user
     fi
     qemu=$(command -v qemu-i386 || command -v qemu-i386-static || true)
     [ -n "$qemu" ] || fail "qemu-i386 not found after installing qemu-user"
