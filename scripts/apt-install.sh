@@ -5,7 +5,7 @@
 # apt's own verification is never relaxed.
 
 VRL_APT_TRIES=${VRL_APT_TRIES:-4}
-VRL_APT_PAUSE=${VRL_APT_PAUSE:-30}
+VRL_APT_PAUSE=${VRL_APT_PAUSE:-45}
 VRL_APT_LOGS=${VRL_APT_LOGS:-/tmp}
 apt_updated=0
 apt_stale_index=""

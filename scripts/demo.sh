@@ -2,7 +2,7 @@
 # The main job: builds VRLCOM.DLL (x86) and the gateway simulator, registers the DLL with regsvr32
 # in a private Wine prefix, starts the simulator on a free loopback port, runs the VBScript example
 # against it under cscript (send a message, schedule one, query both), prints what it did and what
-# the gateway saw, then unregisters the DLL and stops the simulator.
+# the gateway saw, then unregisters the DLL and stops the simulator and the prefix's Wine processes.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -27,6 +27,7 @@ simulator=build/native/tools/gateway_simulator/gateway_simulator
 sim_pid=
 cleanup() {
     [ -n "$sim_pid" ] && { kill "$sim_pid" 2>/dev/null || true; wait "$sim_pid" 2>/dev/null || true; }
+    bash scripts/stop-wineservers.sh "$prefix"
     rm -rf "$logs"
 }
 trap cleanup EXIT

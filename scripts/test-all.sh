@@ -3,6 +3,8 @@
 # native, win32 and win64 presets, runs their tests (the Windows ones under Wine) and a short fuzz run.
 set -uo pipefail
 cd "$(dirname "$0")/.."
+# The Wine servers of the test prefixes, and their services, would outlive the run.
+trap 'bash scripts/stop-wineservers.sh build/win32 build/win64' EXIT
 
 bash scripts/bootstrap.sh || exit 1
 
