@@ -186,8 +186,10 @@ protected:
 
     std::size_t Received() const { return sim_->received().size(); }
 
-    // Makes `count` calls after 1,000 to settle: every one succeeds, and the process's heaps hold
-    // less than a kilobyte more after them.
+    // Makes `count` calls twice after 1,000 to settle: every one succeeds, and after one of the two
+    // rounds the process's heaps hold less than a kilobyte more. A leak grows them in both; the
+    // platform's heap takes a block for its bins of small blocks now and then, as the earlier
+    // allocations of the process left them.
     static void ExpectNoGrowth(int count, const std::function<HRESULT()>& call) {
         const auto failures = [&](int calls) {
             int failed = 0;
@@ -204,7 +206,10 @@ protected:
         EXPECT_EQ(failures(1000), 0);
         const std::size_t before = HeapBytesInUse();
         EXPECT_EQ(failures(count), 0);
-        EXPECT_LT(HeapBytesInUse(), before + 1024);
+        const std::size_t middle = HeapBytesInUse();
+        EXPECT_EQ(failures(count), 0);
+        const std::size_t after = HeapBytesInUse();
+        EXPECT_TRUE(middle < before + 1024 || after < middle + 1024) << before << ", " << middle << ", " << after;
     }
 
     std::unique_ptr<sim::GatewaySimulator> sim_;
