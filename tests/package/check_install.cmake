@@ -74,10 +74,12 @@ if(NOT exports STREQUAL "DllCanUnloadNow;DllGetClassObject;DllInstall;DllRegiste
 endif()
 
 # Hardened: the loader flags DYNAMIC_BASE (0x40) and NX_COMPAT (0x100), on x64 HIGH_ENTROPY_VA (0x20)
-# too; no MinGW runtime DLL imported; calls to __stack_chk_fail, more than libssp's own one.
+# too; no MinGW runtime DLL imported; calls to __stack_chk_fail (its address from the symbols, the
+# DLL's in its debug file), more than libssp's own one.
 set(loader_flags_x86 0x140)
 set(loader_flags_x64 0x160)
-function(vrl_check_hardened binary symbols)
+foreach(binary ${OUT}/${ARCH}/VRLCOM.DLL ${PROGRAMS})
+    string(REPLACE ${OUT}/${ARCH}/VRLCOM.DLL ${RELEASE_DIR}/VRLCOM.DLL.debug symbols ${binary})
     vrl_objdump(-p ${binary} headers)
     string(REGEX MATCH "DllCharacteristics\t+([0-9a-f]+)" flags "${headers}")
     math(EXPR missing "${loader_flags_${ARCH}} & ~0x${CMAKE_MATCH_1}")
@@ -91,9 +93,5 @@ function(vrl_check_hardened binary symbols)
     if(NOT found OR NOT calls GREATER 1)
         message(FATAL_ERROR "${binary}: ${calls} calls to __stack_chk_fail (${found})")
     endif()
-endfunction()
-vrl_check_hardened(${OUT}/${ARCH}/VRLCOM.DLL ${RELEASE_DIR}/VRLCOM.DLL.debug)
-foreach(program ${PROGRAMS})
-    vrl_check_hardened(${program} ${program})
 endforeach()
 file(REMOVE_RECURSE ${OUT})
