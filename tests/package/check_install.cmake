@@ -1,9 +1,10 @@
 # Installs a built tree into a fresh directory and checks that everything an integrator needs is
 # there: the stripped DLL with its assembly manifest and the type library of this architecture, the
 # header, the id file, the examples and the README; that the DLL exports the five entry points by
-# their plain names and carries no debug information but a link to its debug file, which has it.
+# their plain names and carries no debug information but a link to its debug file, which has it;
+# that the DLL and the programs are hardened.
 # Run with -DBUILD_DIR=<tree> -DRELEASE_DIR=<tree>/release -DARCH=<x86|x64> -DOBJDUMP=<objdump>
-# -DOUT=<scratch directory>.
+# -DNM=<nm> -DPROGRAMS=<executables> -DOUT=<scratch directory>.
 file(REMOVE_RECURSE ${OUT})
 execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${OUT}
     RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output)
@@ -71,4 +72,26 @@ list(SORT exports)
 if(NOT exports STREQUAL "DllCanUnloadNow;DllGetClassObject;DllInstall;DllRegisterServer;DllUnregisterServer")
     message(FATAL_ERROR "exports: ${exports}")
 endif()
+
+# Hardened: the loader flags DYNAMIC_BASE (0x40) and NX_COMPAT (0x100), on x64 HIGH_ENTROPY_VA (0x20)
+# too; no MinGW runtime DLL imported; calls to __stack_chk_fail (its address from the symbols, the
+# DLL's in its debug file), more than libssp's own one.
+set(loader_flags_x86 0x140)
+set(loader_flags_x64 0x160)
+foreach(binary ${OUT}/${ARCH}/VRLCOM.DLL ${PROGRAMS})
+    string(REPLACE ${OUT}/${ARCH}/VRLCOM.DLL ${RELEASE_DIR}/VRLCOM.DLL.debug symbols ${binary})
+    vrl_objdump(-p ${binary} headers)
+    string(REGEX MATCH "DllCharacteristics\t+([0-9a-f]+)" flags "${headers}")
+    math(EXPR missing "${loader_flags_${ARCH}} & ~0x${CMAKE_MATCH_1}")
+    if(NOT missing EQUAL 0 OR headers MATCHES "DLL Name: (lib[^\n]*)")
+        message(FATAL_ERROR "${binary}: ${flags}, missing ${missing}; imports ${CMAKE_MATCH_1}")
+    endif()
+    execute_process(COMMAND ${NM} ${symbols} OUTPUT_VARIABLE symbol_table)
+    string(REGEX MATCH "0*([1-9a-f][0-9a-f]*) T _?__stack_chk_fail\n" found "${symbol_table}")
+    execute_process(COMMAND ${OBJDUMP} -d ${binary} COMMAND grep -cE "call +(0x)?${CMAKE_MATCH_1}( |$)"
+        OUTPUT_VARIABLE calls OUTPUT_STRIP_TRAILING_WHITESPACE)
+    if(NOT found OR NOT calls GREATER 1)
+        message(FATAL_ERROR "${binary}: ${calls} calls to __stack_chk_fail (${found})")
+    endif()
+endforeach()
 file(REMOVE_RECURSE ${OUT})
