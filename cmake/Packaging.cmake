@@ -1,8 +1,8 @@
 # What ships to integrators: the DLL and its type library per architecture (x86/, x64/), the x86
 # gateway simulator and client (tools/), the C/C++ header with the id file, the examples and the
-# README. `cmake --install` puts one architecture's
-# share under the prefix; scripts/package.sh installs both and makes the ZIP with CPack
-# (VRL_PACKAGE_WITH names the other architecture's build tree), the MSIs and the symbols ZIP.
+# README. `cmake --install` puts one architecture's share under the prefix; scripts/package.sh
+# installs both and makes the ZIP with CPack (VRL_PACKAGE_WITH names the other architecture's build
+# tree), the MSIs and the symbols ZIP.
 if(NOT WIN32)
     return()
 endif()
@@ -24,15 +24,16 @@ endif()
 set(VRL_AUTOMATION_PROXY "{00020424-0000-0000-C000-000000000046}")
 configure_file(${CMAKE_SOURCE_DIR}/resources/VRLCOM.manifest.in ${VRL_RELEASE_DIR}/VRLCOM.manifest @ONLY)
 configure_file(${CMAKE_SOURCE_DIR}/resources/client.exe.manifest.in ${VRL_RELEASE_DIR}/client.exe.manifest @ONLY)
-set(VRL_PROGRAMS gateway_simulator gateway_client)
 set(vrl_stripped)
-foreach(target vrlcom ${VRL_PROGRAMS})
+set(vrl_programs)
+foreach(target vrlcom gateway_simulator gateway_client)
     if(target STREQUAL vrlcom)
         set(file VRLCOM.DLL)
         set(folder ${VRL_RELEASE_DIR})
     else()
         set(file ${target}.exe)
         set(folder ${VRL_RELEASE_DIR}/tools)
+        list(APPEND vrl_programs ${folder}/${file})
     endif()
     add_custom_command(
         OUTPUT ${folder}/${file} ${folder}/${file}.debug
@@ -83,8 +84,7 @@ function(vrl_add_msi target version msi)
     add_custom_command(
         OUTPUT ${msi}
         COMMAND ${CMAKE_COMMAND} -E copy ${VRL_RELEASE_DIR}/VRLCOM.DLL ${CMAKE_BINARY_DIR}/include/VRLCOM.tlb
-                ${CMAKE_SOURCE_DIR}/README.md ${VRL_RELEASE_DIR}/tools/gateway_simulator.exe
-                ${VRL_RELEASE_DIR}/tools/gateway_client.exe ${folder}
+                ${CMAKE_SOURCE_DIR}/README.md ${vrl_programs} ${folder}
         COMMAND ${VRL_WIXL} -a ${VRL_ARCH} -o ${msi} VRLCOM.wxs
         DEPENDS vrl_release ${vrl_stripped} ${folder}/VRLCOM.wxs ${CMAKE_SOURCE_DIR}/README.md vrl_typelib
         WORKING_DIRECTORY ${folder}
@@ -108,8 +108,7 @@ install(DIRECTORY ${CMAKE_SOURCE_DIR}/examples/ DESTINATION examples
 install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION .)
 # The x86 programs run on every Windows: only they ship in the ZIP (each MSI carries its own).
 if(VRL_ARCH STREQUAL x86)
-    install(FILES ${VRL_RELEASE_DIR}/tools/gateway_simulator.exe ${VRL_RELEASE_DIR}/tools/gateway_client.exe
-        DESTINATION tools)
+    install(FILES ${vrl_programs} DESTINATION tools)
 endif()
 
 set(VRL_PACKAGE_WITH "" CACHE PATH "Build tree of the other architecture, packaged alongside this one")
