@@ -62,6 +62,8 @@ foreach(file ${shipped})
         message(FATAL_ERROR "${built}.debug holds no debug information")
     endif()
     vrl_objdump("-s;--section=.gnu_debuglink" ${OUT}/${file} link)
+    # The dump's text columns joined: a longer name runs over more than one line.
+    string(REGEX REPLACE "\n [0-9a-f]+ [0-9a-f ]+  " "" link "${link}")
     string(REPLACE "." "\\." name_pattern ${name})
     if(NOT link MATCHES "${name_pattern}\\.debug")
         message(FATAL_ERROR "the debug link of ${file} does not name ${name}.debug:\n${link}")
