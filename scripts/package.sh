@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
 # Builds VRLCOM.DLL for x86 and x64 and makes what ships to integrators, in build/package:
 #   VRLCOM-<version>.zip          both DLLs (without debug information) with their assembly
-#                                 manifests and type libraries, the C/C++ header and id file, the
-#                                 examples and the README
-#   VRLCOM-<version>-x86.msi      the installers, one per architecture
-#   VRLCOM-<version>-x64.msi
-#   VRLCOM-<version>-symbols.zip  the DLLs' debug information (x86/ and x64/VRLCOM.DLL.debug)
+#                                 manifests and type libraries, the x86 gateway simulator and
+#                                 client (tools/), the C/C++ header and id file, the examples and
+#                                 the README
+#   VRLCOM-<version>-x86.msi      the installers, one per architecture, each with the programs
+#   VRLCOM-<version>-x64.msi      of its architecture
+#   VRLCOM-<version>-symbols.zip  the debug information (x86/ and x64/VRLCOM.DLL.debug,
+#                                 tools/gateway_simulator.exe.debug, tools/gateway_client.exe.debug)
 #   SHA256SUMS                    the SHA-256 of each of the four
 #
 #   bash scripts/package.sh [--certificate CERT.pem --key KEY.pem]
-# With a certificate and its key, the DLLs and the MSIs are signed with Authenticode
+# With a certificate and its key, the DLLs, the programs and the MSIs are signed with Authenticode
 # (scripts/sign.sh; VRL_SIGN_PASSWORD and VRL_SIGN_TIMESTAMP are passed on); without, nothing is
 # signed. VRL_BUILD_ROOT picks another directory for the build trees (default: build).
 set -euo pipefail
@@ -41,8 +43,8 @@ for preset in win64 win32; do
     # The x86 tree makes the ZIP and takes the x64 tree's files along.
     [ "$preset" = win32 ] && extra=(-DVRL_PACKAGE_WITH="$root/win64")
     echo "package: building $preset"
-    # The shipped DLL is made anew from the build, so that no earlier signature stays on it.
-    rm -f "$root/$preset/release/VRLCOM.DLL"
+    # What ships is made anew from the build, so that no earlier signature stays on it.
+    rm -f "$root/$preset/release/VRLCOM.DLL" "$root/$preset"/release/tools/*.exe
     cmake --preset "$preset" -B "$root/$preset" "${extra[@]}" >>"$log" 2>&1 \
         && cmake --build "$root/$preset" -j2 --target vrlcom vrl_release >>"$log" 2>&1 \
         || fail "building $preset"
@@ -54,8 +56,8 @@ sign() {
     bash scripts/sign.sh "$certificate" "$key" "$@" >>"$log" 2>&1 || fail "signing"
 }
 
-# The DLLs are signed before the MSIs take them in.
-sign "$root/win32/release/VRLCOM.DLL" "$root/win64/release/VRLCOM.DLL"
+# The DLLs and programs are signed before the MSIs take them in.
+sign "$root"/win{32,64}/release/VRLCOM.DLL "$root"/win{32,64}/release/tools/gateway_{simulator,client}.exe
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$root/win32/CMakeCache.txt")
 for preset in win64 win32; do
     cmake --build "$root/$preset" -j2 --target vrl_msi >>"$log" 2>&1 || fail "building the $preset MSI"
@@ -72,29 +74,32 @@ symbols=$out/VRLCOM-$version-symbols.zip
 # The debug information, under the names the DLLs' .gnu_debuglink sections give.
 staging=$(mktemp -d)
 trap 'rm -rf "$staging"' EXIT
-mkdir -p "$staging/x86" "$staging/x64"
+mkdir -p "$staging/x86" "$staging/x64" "$staging/tools"
 cp "$root/win32/release/VRLCOM.DLL.debug" "$staging/x86/"
 cp "$root/win64/release/VRLCOM.DLL.debug" "$staging/x64/"
+cp "$root"/win32/release/tools/*.exe.debug "$staging/tools/"
 rm -f "$symbols"
-(cd "$staging" && zip -q -9 -r "$symbols" x86 x64) || fail "symbols ZIP"
+(cd "$staging" && zip -q -9 -r "$symbols" x86 x64 tools) || fail "symbols ZIP"
 
-# The package must hold both architectures' DLLs, each of its own machine type and stripped.
+# The package must hold both architectures' DLLs and the x86 programs, each of its own machine type
+# and stripped, and the symbols ZIP their debug information.
 listing=$(unzip -Z1 "$zip_file")
 top=VRLCOM-$version
 for file in x86/VRLCOM.DLL x86/VRLCOM.tlb x86/VRLCOM.manifest x64/VRLCOM.DLL x64/VRLCOM.tlb \
             x64/VRLCOM.manifest include/VRLCOM.h include/VRLCOM_i.c include/vrl_platform.h \
-            examples/send_and_query.vbs examples/send_and_query.js examples/cpp/early_bound_client.cpp README.md; do
+            examples/send_and_query.vbs examples/send_and_query.js examples/cpp/early_bound_client.cpp README.md \
+            tools/gateway_simulator.exe tools/gateway_client.exe; do
     grep -qx "$top/$file" <<<"$listing" || fail "$file missing from $zip_file"
 done
+symbols_listing=$(unzip -Z1 "$symbols")
 check=$staging/check
-unzip -q "$zip_file" "$top/x86/VRLCOM.DLL" "$top/x64/VRLCOM.DLL" -d "$check"
-i686-w64-mingw32-objdump -f "$check/$top/x86/VRLCOM.DLL" | grep -q 'file format pei-i386' \
-    || fail "x86/VRLCOM.DLL is no x86 DLL"
-x86_64-w64-mingw32-objdump -f "$check/$top/x64/VRLCOM.DLL" | grep -q 'file format pei-x86-64' \
-    || fail "x64/VRLCOM.DLL is no x64 DLL"
-for arch in x86 x64; do
-    x86_64-w64-mingw32-objdump -h "$check/$top/$arch/VRLCOM.DLL" | grep -q '\.debug_' \
-        && fail "$arch/VRLCOM.DLL carries debug information"
+unzip -q "$zip_file" "$top/x86/VRLCOM.DLL" "$top/x64/VRLCOM.DLL" "$top/tools/*" -d "$check"
+for file in x86/VRLCOM.DLL x64/VRLCOM.DLL tools/gateway_simulator.exe tools/gateway_client.exe; do
+    objdump=i686-w64-mingw32-objdump format=pei-i386
+    [ "${file%%/*}" = x64 ] && objdump=x86_64-w64-mingw32-objdump format=pei-x86-64
+    "$objdump" -f "$check/$top/$file" | grep -q "file format $format" || fail "$file is no $format file"
+    "$objdump" -h "$check/$top/$file" | grep -q '\.debug_' && fail "$file carries debug information"
+    grep -qx "$file.debug" <<<"$symbols_listing" || fail "$file.debug missing from $symbols"
 done
 
 artifacts=("VRLCOM-$version.zip" "VRLCOM-$version-x86.msi" "VRLCOM-$version-x64.msi" "VRLCOM-$version-symbols.zip")

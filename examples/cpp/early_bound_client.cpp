@@ -2,7 +2,11 @@
 // registered class with CoCreateInstance, sends a message, schedules one, queries both and
 // disconnects, printing every status and text.
 //
-//   early_bound_client [server] [port] [user] [password] [mobile]
+//   early_bound_client [--mta] [server] [port] [user] [password] [mobile]
+//
+// --mta makes the calls from the multithreaded apartment, as a .NET console program or a service
+// does: the object then lives in a single-threaded apartment that COM makes for it, and every
+// call goes through the proxy of IVorel.
 //
 // Build with the generated VRLCOM.h and VRLCOM_i.c (the ids) and link ole32, oleaut32, uuid.
 // The exit code is the number of steps that did not return status 0, or 100 when the class
@@ -38,7 +42,7 @@ private:
 
 class ComApartment {
 public:
-    ComApartment() : hr_(::CoInitialize(nullptr)) {}
+    explicit ComApartment(DWORD model) : hr_(::CoInitializeEx(nullptr, model)) {}
     ComApartment(const ComApartment&) = delete;
     ComApartment& operator=(const ComApartment&) = delete;
     ~ComApartment() {
@@ -92,11 +96,12 @@ int Run(IVorel* vorel, const std::wstring (&arg)[5]) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    const bool mta = argc > 1 && std::wstring(argv[1]) == L"--mta";
     std::wstring arg[5] = {L"127.0.0.1", L"7000", L"demo", L"demo", L"0912345678"};
-    for (int i = 1; i < argc && i <= 5; ++i) {
-        arg[i - 1] = argv[i];
+    for (int i = mta ? 2 : 1, n = 0; i < argc && n < 5; ++i, ++n) {
+        arg[n] = argv[i];
     }
-    const ComApartment apartment;
+    const ComApartment apartment(mta ? COINIT_MULTITHREADED : COINIT_APARTMENTTHREADED);
     IVorel* vorel = nullptr;
     const HRESULT hr = ::CoCreateInstance(CLSID_Vorel, nullptr, CLSCTX_INPROC_SERVER, IID_IVorel,
                                           reinterpret_cast<void**>(&vorel));

@@ -1,5 +1,10 @@
-// VRLCOM from .NET (C#), late bound through dynamic: no interop assembly needed. The process must
-// match the registered DLL's architecture (x86 for the x86 DLL: <PlatformTarget>x86</PlatformTarget>).
+// VRLCOM from .NET (C#), late bound through dynamic: no interop assembly needed.
+// The process loads the DLL of its own architecture, which follows the project's platform target:
+//   <PlatformTarget>x86</PlatformTarget>, or AnyCPU with <Prefer32Bit>true</Prefer32Bit>: x86\VRLCOM.DLL
+//   <PlatformTarget>x64</PlatformTarget>, or AnyCPU without Prefer32Bit on 64-bit Windows: x64\VRLCOM.DLL
+// The calls run on a single-threaded apartment thread ([STAThread]), the object's own apartment; from
+// a thread of the multithreaded apartment (a service, ASP.NET, a Task) they would go through a proxy,
+// one at a time for all such threads.
 // Early binding: run `tlbimp VRLCOM.tlb` (or add a COM reference to "VRLCOM 1.0 Type Library") and
 // use VRLCOMLib.Vorel with the same calls.
 using System;
@@ -7,6 +12,7 @@ using System.Runtime.InteropServices;
 
 static class VrlcomExample
 {
+    [STAThread]
     static void Main()
     {
         Type type = Type.GetTypeFromProgID("VRLCOM.Vorel", throwOnError: true);

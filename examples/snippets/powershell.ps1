@@ -1,5 +1,9 @@
-# VRLCOM from PowerShell. Windows PowerShell x64 loads the x64 VRLCOM.DLL; the x86 shell
-# (%SystemRoot%\SysWOW64\WindowsPowerShell\v1.0\powershell.exe) loads the x86 one.
+# VRLCOM from PowerShell. Each shell loads the registered DLL of its own architecture:
+#   %SystemRoot%\System32\WindowsPowerShell\v1.0\powershell.exe (the Start menu's "Windows
+#   PowerShell" on 64-bit Windows) and PowerShell 7 x64 (pwsh.exe): the x64 VRLCOM.DLL
+#   %SystemRoot%\SysWOW64\WindowsPowerShell\v1.0\powershell.exe ("Windows PowerShell (x86)"): the x86 one
+# [Environment]::Is64BitProcess tells which one runs. "Class not registered" (0x80040154) means the
+# DLL of this shell's architecture is not registered.
 # Result arguments are passed with [ref] so that the component can write to them.
 $vorel = New-Object -ComObject VRLCOM.Vorel
 $status = 0

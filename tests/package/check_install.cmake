@@ -1,10 +1,12 @@
 # Installs a built tree into a fresh directory and checks that everything an integrator needs is
 # there: the stripped DLL with its assembly manifest and the type library of this architecture, the
-# header, the id file, the examples and the README; that the DLL exports the five entry points by
-# their plain names and carries no debug information but a link to its debug file, which has it;
-# that the DLL and the programs are hardened.
+# header, the id file, the examples and the README, and in the x86 share the gateway simulator and
+# client with the DLL's version block; that the DLL exports the five entry points by their plain
+# names; that the DLL and the programs carry no debug information but a link to their debug files,
+# which have it; that the DLL and the programs of this architecture are hardened.
 # Run with -DBUILD_DIR=<tree> -DRELEASE_DIR=<tree>/release -DARCH=<x86|x64> -DOBJDUMP=<objdump>
-# -DNM=<nm> -DPROGRAMS=<executables> -DOUT=<scratch directory>.
+# -DNM=<nm> -DVERSION=<version> -DOUT=<scratch directory>.
+cmake_policy(SET CMP0057 NEW)
 file(REMOVE_RECURSE ${OUT})
 execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${OUT}
     RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output)
@@ -21,16 +23,15 @@ foreach(file
         message(FATAL_ERROR "not installed: ${file}")
     endif()
 endforeach()
-# The installed DLL is the stripped one, and nothing of the build (tests, libraries, debug files)
-# came along.
-file(SHA256 ${OUT}/${ARCH}/VRLCOM.DLL installed)
-file(SHA256 ${RELEASE_DIR}/VRLCOM.DLL built)
-if(NOT installed STREQUAL built)
-    message(FATAL_ERROR "the installed VRLCOM.DLL differs from ${RELEASE_DIR}/VRLCOM.DLL")
+# The installed DLL and programs are the stripped ones, and nothing else of the build (tests,
+# libraries, debug files) came along.
+set(shipped ${ARCH}/VRLCOM.DLL)
+if(ARCH STREQUAL x86)
+    list(APPEND shipped tools/gateway_simulator.exe tools/gateway_client.exe)
 endif()
 file(GLOB_RECURSE everything RELATIVE ${OUT} ${OUT}/*)
 foreach(file ${everything})
-    if(file MATCHES "\\.(exe|a|obj|debug)$" OR file MATCHES "CMakeLists.txt$")
+    if((file MATCHES "\\.(exe|a|obj|debug)$" AND NOT file IN_LIST shipped) OR file MATCHES "CMakeLists.txt$")
         message(FATAL_ERROR "installed by mistake: ${file}")
     endif()
 endforeach()
@@ -44,21 +45,39 @@ function(vrl_objdump option file out)
     set(${out} "${text}" PARENT_SCOPE)
 endfunction()
 
-vrl_objdump(-h ${OUT}/${ARCH}/VRLCOM.DLL sections)
-if(sections MATCHES "\\.debug_")
-    message(FATAL_ERROR "the shipped VRLCOM.DLL carries debug information:\n${sections}")
-endif()
-if(NOT sections MATCHES "\\.gnu_debuglink")
-    message(FATAL_ERROR "the shipped VRLCOM.DLL has no link to its debug file:\n${sections}")
-endif()
-vrl_objdump(-h ${RELEASE_DIR}/VRLCOM.DLL.debug debug_sections)
-if(NOT debug_sections MATCHES "\\.debug_info")
-    message(FATAL_ERROR "VRLCOM.DLL.debug holds no debug information")
-endif()
-vrl_objdump("-s;--section=.gnu_debuglink" ${OUT}/${ARCH}/VRLCOM.DLL link)
-if(NOT link MATCHES "VRLCOM\\.DLL\\.debug")
-    message(FATAL_ERROR "the debug link does not name VRLCOM.DLL.debug:\n${link}")
-endif()
+foreach(file ${shipped})
+    get_filename_component(name ${file} NAME)
+    string(REGEX REPLACE "^x(86|64)/" "" built ${file})
+    file(SHA256 ${OUT}/${file} installed_hash)
+    file(SHA256 ${RELEASE_DIR}/${built} built_hash)
+    if(NOT installed_hash STREQUAL built_hash)
+        message(FATAL_ERROR "the installed ${file} differs from ${RELEASE_DIR}/${built}")
+    endif()
+    vrl_objdump(-h ${OUT}/${file} sections)
+    if(sections MATCHES "\\.debug_")
+        message(FATAL_ERROR "the shipped ${file} carries debug information:\n${sections}")
+    endif()
+    vrl_objdump(-h ${RELEASE_DIR}/${built}.debug debug_sections)
+    if(NOT debug_sections MATCHES "\\.debug_info")
+        message(FATAL_ERROR "${built}.debug holds no debug information")
+    endif()
+    vrl_objdump("-s;--section=.gnu_debuglink" ${OUT}/${file} link)
+    # The dump's text columns joined: a longer name runs over more than one line.
+    string(REGEX REPLACE "\n [0-9a-f]+ [0-9a-f ]+  " "" link "${link}")
+    string(REPLACE "." "\\." name_pattern ${name})
+    if(NOT link MATCHES "${name_pattern}\\.debug")
+        message(FATAL_ERROR "the debug link of ${file} does not name ${name}.debug:\n${link}")
+    endif()
+    # The version block's texts: the product, its version, and the file's own name.
+    file(STRINGS ${OUT}/${file} texts ENCODING UTF-16LE REGEX "^(VRLCOM Module|${VERSION}|${name})$")
+    list(REMOVE_DUPLICATES texts)
+    list(SORT texts)
+    set(expected "VRLCOM Module" ${VERSION} ${name})
+    list(SORT expected)
+    if(NOT texts STREQUAL expected)
+        message(FATAL_ERROR "the version block of ${file} holds ${texts}")
+    endif()
+endforeach()
 
 # Exactly the five entry points, undecorated on both architectures.
 vrl_objdump(-p ${OUT}/${ARCH}/VRLCOM.DLL headers)
@@ -74,19 +93,18 @@ if(NOT exports STREQUAL "DllCanUnloadNow;DllGetClassObject;DllInstall;DllRegiste
 endif()
 
 # Hardened: the loader flags DYNAMIC_BASE (0x40) and NX_COMPAT (0x100), on x64 HIGH_ENTROPY_VA (0x20)
-# too; no MinGW runtime DLL imported; calls to __stack_chk_fail (its address from the symbols, the
-# DLL's in its debug file), more than libssp's own one.
+# too; no MinGW runtime DLL imported; calls to __stack_chk_fail (its address from the debug file's
+# symbols), more than libssp's own one. The programs are checked as both MSIs take them.
 set(loader_flags_x86 0x140)
 set(loader_flags_x64 0x160)
-foreach(binary ${OUT}/${ARCH}/VRLCOM.DLL ${PROGRAMS})
-    string(REPLACE ${OUT}/${ARCH}/VRLCOM.DLL ${RELEASE_DIR}/VRLCOM.DLL.debug symbols ${binary})
+foreach(binary ${RELEASE_DIR}/VRLCOM.DLL ${RELEASE_DIR}/tools/gateway_simulator.exe ${RELEASE_DIR}/tools/gateway_client.exe)
     vrl_objdump(-p ${binary} headers)
     string(REGEX MATCH "DllCharacteristics\t+([0-9a-f]+)" flags "${headers}")
     math(EXPR missing "${loader_flags_${ARCH}} & ~0x${CMAKE_MATCH_1}")
     if(NOT missing EQUAL 0 OR headers MATCHES "DLL Name: (lib[^\n]*)")
         message(FATAL_ERROR "${binary}: ${flags}, missing ${missing}; imports ${CMAKE_MATCH_1}")
     endif()
-    execute_process(COMMAND ${NM} ${symbols} OUTPUT_VARIABLE symbol_table)
+    execute_process(COMMAND ${NM} ${binary}.debug OUTPUT_VARIABLE symbol_table)
     string(REGEX MATCH "0*([1-9a-f][0-9a-f]*) T _?__stack_chk_fail\n" found "${symbol_table}")
     execute_process(COMMAND ${OBJDUMP} -d ${binary} COMMAND grep -cE "call +(0x)?${CMAKE_MATCH_1}( |$)"
         OUTPUT_VARIABLE calls OUTPUT_STRIP_TRAILING_WHITESPACE)

@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
-# fresh-prefix.sh ARCH PRISTINE PREFIX PROGRAM [ARGS...]
-# Runs PROGRAM through wine-run.sh in PREFIX, made anew for the run as a copy of PRISTINE: a prefix
-# in which nothing was ever registered or installed. PRISTINE is booted once per build tree and
-# never runs anything itself; a copy takes seconds where a new wineboot takes minutes. The system
-# DLL folders, which nothing here writes to, are hard links into PRISTINE; the registry and the
-# rest are real copies.
+# fresh-prefix.sh ARCH PRISTINE PREFIX [PROGRAM [ARGS...]]
+# Runs PROGRAM through wine-run.sh in PREFIX (without PROGRAM, only makes PREFIX), made anew for the
+# run as a copy of PRISTINE: a prefix in which nothing was ever registered or installed. PRISTINE is
+# booted once per build tree and never runs anything itself; a copy takes seconds where a new
+# wineboot takes minutes. The system DLL folders, which nothing here writes to, are hard links into
+# PRISTINE; the registry and the rest are real copies.
 set -u
 arch=$1 pristine=$2 prefix=$3; shift 3
 here=$(cd "$(dirname "$0")" && pwd)
@@ -43,4 +43,5 @@ mkdir -p "$(dirname "$pristine")"
     touch "$prefix/.vrl-ready"
 ) 9>"$pristine.lock" || exit 1
 
+[ $# -gt 0 ] || exit 0
 exec "$here/../../cmake/wine-run.sh" "$arch" "$prefix" "$@"

@@ -1,7 +1,8 @@
 // The MSI of this architecture, in a prefix where nothing was ever installed: it installs the DLL,
-// the type library and the README into the program files folder and declares the keys that
-// DllRegisterServer writes (only the path differs: the long one); the VBScript example then runs
-// against the gateway simulator; uninstalling gives back the registry and the disk of before.
+// the type library and the README into the program files folder, the gateway simulator and client
+// below it, and declares the keys that DllRegisterServer writes (only the path differs: the long
+// one); the VBScript example then runs against the gateway simulator; uninstalling gives back the
+// registry and the disk of before.
 #include <algorithm>
 #include <memory>
 #include <string>
@@ -111,7 +112,8 @@ TEST(Msi, InstallsDeclaresTheRegistrationRunsAndUninstallsCleanly) {
 
     ExpectOk(RunProcess(Msiexec(L"/i")), "msiexec /i");
     ExpectSame(registered, RegistrationTree(HKEY_CLASSES_ROOT, L""));
-    for (const wchar_t* file : {L"VRLCOM.DLL", L"VRLCOM.tlb", L"README.md"}) {
+    for (const wchar_t* file : {L"VRLCOM.DLL", L"VRLCOM.tlb", L"README.md", L"tools\\gateway_simulator.exe",
+                                L"tools\\gateway_client.exe"}) {
         EXPECT_NE(::GetFileAttributesW((folder + L"\\" + file).c_str()), INVALID_FILE_ATTRIBUTES)
             << Narrow(file);
     }

@@ -1,7 +1,8 @@
 // Registration-free use in a prefix where nothing is registered: the early-bound client, with its
 // application manifest and the VRLCOM assembly (VRLCOM.manifest and the shipped DLL) beside it,
-// creates the class and talks to the gateway simulator; the same client without the manifests
-// cannot create it.
+// creates the class and talks to the gateway simulator, from its own apartment and, through the
+// proxy that the assembly declares for IVorel, from the multithreaded one; the same client without
+// the manifests cannot create it.
 #include <string>
 #include <vector>
 
@@ -63,13 +64,23 @@ TEST(RegistrationFree, TheClientCreatesTheClassFromTheAssemblyBesideIt) {
     EXPECT_EQ(bare.output, "cannot create VRLCOM.Vorel: 0x80040154\n");
     EXPECT_TRUE(simulator.received().empty());
 
-    const ProcessResult run = RunProcess(MakeFolder(L"C:\\regfree\\assembly", true) + server);
-    ExpectOk(run, "client with manifests");
-    EXPECT_EQ(run.output, kEarlyBoundClientOutput);
-    EXPECT_EQ(simulator.received().size(), 5u);
+    const std::wstring client = MakeFolder(L"C:\\regfree\\assembly", true);
+    const auto run_client = [&client](const std::wstring& apartment) {
+        sim::GatewaySimulator gateway(sim::with_history());
+        gateway.start();
+        const ProcessResult run = RunProcess(client + apartment + L" 127.0.0.1 " + std::to_wstring(gateway.port()));
+        ExpectOk(run, "client with manifests");
+        EXPECT_EQ(run.output, kEarlyBoundClientOutput) << Narrow(apartment);
+        EXPECT_EQ(gateway.received().size(), 5u);
+    };
+    run_client(L"");
     // Nothing was registered on the way.
     EXPECT_FALSE(ClassesKeyExists(ClassKey()));
     EXPECT_FALSE(ClassesKeyExists(TypeLibKey()));
+    // From the multithreaded apartment, through the proxy. (Wine's marshaler then registers the
+    // type library it found through the assembly.)
+    run_client(L" --mta");
+    EXPECT_FALSE(ClassesKeyExists(ClassKey()));
 }
 
 }  // namespace
