@@ -34,8 +34,9 @@ HRESULT RegisterModuleTypeLib(HINSTANCE instance, InstallScope scope = InstallSc
 // Returns the loading result; what the unregistration itself does is not reported, nor a missing
 // library or function. Where `keep` says that the other architecture's registration remains, the
 // platform's function is not called (Wine's removes the interface keys of both views, and its
-// per-user one reaches the machine's): this view's interface keys and this platform's path go by
-// name, beneath the scope's classes.
+// per-user one also the machine's): beneath the scope's classes, this view's interface keys go by
+// name, and this platform's path, or the library's whole version key where the scope's other view
+// registers nothing.
 HRESULT UnregisterModuleTypeLib(HINSTANCE instance, const char* automation_library = "oleaut32.dll",
                                 InstallScope scope = InstallScope::Machine, KeptViews keep = {}) noexcept;
 
