@@ -2,7 +2,6 @@
 
 #include "com_ref.h"
 #include "other_view.h"
-#include "saved_keys.h"
 #include "type_library_path.h"
 
 // The automation library's per-user registration (Windows Vista and later), which the SDK headers
@@ -34,14 +33,16 @@ ClassesPath VersionPath(InstallScope scope, const TLIBATTR& attr) noexcept {
     return path.Hex(attr.wMinorVerNum);
 }
 
-ClassesPath PlatformPath(InstallScope scope, const TLIBATTR& attr, SYSKIND syskind) noexcept {
+ClassesPath PlatformPath(InstallScope scope, const TLIBATTR& attr) noexcept {
     ClassesPath path = VersionPath(scope, attr) << L"\\";
-    return path.Hex(attr.lcid) << (syskind == SYS_WIN64 ? L"\\win64" : L"\\win32");
+    return path.Hex(attr.lcid) << (attr.syskind == SYS_WIN64 ? L"\\win64" : L"\\win32");
 }
 
-// Adds to `saved` the other view's key of each interface of the library beneath the scope's
-// classes.
-void SaveInterfaceKeys(ITypeLib* lib, InstallScope scope, SavedKeys& saved) noexcept {
+// Removes this view's keys of the library and nothing else: the key of each of its interfaces
+// beneath the scope's classes, and its path for this platform, or, where the other architecture
+// shares no version key in the scope, that whole version key and then the library's key once no
+// other version is left beneath it.
+void RemoveOwnKeys(ITypeLib* lib, const TLIBATTR& attr, InstallScope scope, bool shared_version) noexcept {
     const UINT count = lib->GetTypeInfoCount();
     for (UINT index = 0; index < count; ++index) {
         TYPEKIND kind{};
@@ -52,19 +53,17 @@ void SaveInterfaceKeys(ITypeLib* lib, InstallScope scope, SavedKeys& saved) noex
             continue;
         }
         const ClassesPath path = ClassesPath(scope) << L"Interface\\" << type->guid;
-        static_cast<void>(saved.Add(path.root(), path.get(), kOtherView));
+        ::RegDeleteTreeW(path.root(), path.get());
     }
-}
-
-// Adds to `saved` the library's version key when the other architecture's path is registered
-// beneath it. The key is shared, like the ProgIDs, and read in this process's own view.
-void SaveSharedVersionKey(const TLIBATTR& attr, InstallScope scope, SavedKeys& saved) noexcept {
-    const ClassesPath other = PlatformPath(scope, attr, attr.syskind == SYS_WIN64 ? SYS_WIN32 : SYS_WIN64);
-    RegistryKey key;
-    if (::RegOpenKeyExW(other.root(), other.get(), 0, KEY_READ, key.put()) == ERROR_SUCCESS) {
-        const ClassesPath version = VersionPath(scope, attr);
-        static_cast<void>(saved.Add(version.root(), version.get(), 0));
+    if (shared_version) {
+        const ClassesPath own = PlatformPath(scope, attr);
+        ::RegDeleteKeyW(own.root(), own.get());
+        return;
     }
+    const ClassesPath version = VersionPath(scope, attr);
+    ::RegDeleteTreeW(version.root(), version.get());
+    const ClassesPath library = ClassesPath(scope) << L"TypeLib\\" << attr.guid;
+    ::RegDeleteKeyW(library.root(), library.get());
 }
 
 }  // namespace
@@ -124,6 +123,10 @@ HRESULT UnregisterModuleTypeLib(HINSTANCE instance, const char* automation_libra
         return hr;
     }
     const LibAttr attr(loaded.lib.get(), raw_attr);
+    if (keep.scope || keep.machine) {
+        RemoveOwnKeys(loaded.lib.get(), *attr, scope, keep.scope);
+        return hr;
+    }
     const LoadedLibrary automation(automation_library);
     if (automation.get() == nullptr) {
         return hr;
@@ -132,25 +135,11 @@ HRESULT UnregisterModuleTypeLib(HINSTANCE instance, const char* automation_libra
     // without it leaves the library registered and unregistration still succeeds.
     const FARPROC found = ::GetProcAddress(
         automation.get(), scope == InstallScope::User ? "UnRegisterTypeLibForUser" : "UnRegisterTypeLib");
-    SavedKeys other_views;
-    if (keep.scope) {
-        SaveInterfaceKeys(loaded.lib.get(), scope, other_views);
-        SaveSharedVersionKey(*attr, scope, other_views);
-    }
-    if (keep.machine) {
-        SaveInterfaceKeys(loaded.lib.get(), InstallScope::Machine, other_views);
-    }
     if (found != nullptr) {
         const auto unregister = reinterpret_cast<UnRegisterTypeLibFunction>(
             reinterpret_cast<void (*)()>(found));
         static_cast<void>(unregister(attr->guid, attr->wMajorVerNum, attr->wMinorVerNum,
                                      attr->lcid, attr->syskind));
-    }
-    other_views.Restore();
-    if (keep.scope) {
-        // The shared version key came back with this architecture's path in it.
-        const ClassesPath own = PlatformPath(scope, *attr, attr->syskind);
-        ::RegDeleteKeyW(own.root(), own.get());
     }
     return hr;
 }

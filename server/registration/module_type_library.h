@@ -32,9 +32,11 @@ HRESULT RegisterModuleTypeLib(HINSTANCE instance, InstallScope scope = InstallSc
 // Removes the module's type library registration through UnRegisterTypeLib (machine-wide) or
 // UnRegisterTypeLibForUser (for the calling user), looked up at run time in `automation_library`.
 // Returns the loading result; what the unregistration itself does is not reported, nor a missing
-// library or function. Where `keep` says that the other architecture's registration remains, it
-// stays whole, whatever the platform removes: the other view's key of each interface, and, in
-// the scope's classes, the library's version key while it holds the other architecture's path.
+// library or function. Where `keep` says that the other architecture's registration remains, the
+// platform's function is not called (Wine's removes the interface keys of both views, and its
+// per-user one also the machine's): beneath the scope's classes, this view's interface keys go by
+// name, and this platform's path, or the library's whole version key where the scope's other view
+// registers nothing.
 HRESULT UnregisterModuleTypeLib(HINSTANCE instance, const char* automation_library = "oleaut32.dll",
                                 InstallScope scope = InstallScope::Machine, KeptViews keep = {}) noexcept;
 

@@ -5,6 +5,35 @@
 #include "registration_handles.h"
 
 namespace vrl::server {
+namespace {
+
+// Room for a path of the longest length the platform's path functions take, and its null.
+constexpr DWORD kPathUnits = MAX_PATH + 1;
+
+// The long form of `path`; the path as it is when it has none, such as a file that is not there.
+void LongForm(const wchar_t* path, wchar_t (&long_form)[kPathUnits]) noexcept {
+    const DWORD length = ::GetLongPathNameW(path, long_form, kPathUnits);
+    if (length == 0 || length >= kPathUnits) {
+        ::lstrcpynW(long_form, path, kPathUnits);
+    }
+}
+
+// Whether `server` names the file of `module`: the script registers its short path, an installer
+// may write the long one.
+bool NamesModule(const wchar_t* server, HMODULE module) noexcept {
+    wchar_t own[kPathUnits];
+    const DWORD length = ::GetModuleFileNameW(module, own, kPathUnits);
+    if (length == 0 || length >= kPathUnits) {
+        return false;
+    }
+    wchar_t own_long[kPathUnits];
+    wchar_t server_long[kPathUnits];
+    LongForm(own, own_long);
+    LongForm(server, server_long);
+    return ::CompareStringOrdinal(own_long, -1, server_long, -1, TRUE) == CSTR_EQUAL;
+}
+
+}  // namespace
 
 ClassesPath::ClassesPath(InstallScope scope) noexcept
     : root_(scope == InstallScope::User ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE) {
@@ -35,10 +64,22 @@ ClassesPath& ClassesPath::Hex(unsigned long number) noexcept {
     return *this << first;
 }
 
-bool OtherViewRegistersClass(InstallScope scope, const CLSID& class_id) noexcept {
+bool OtherViewRegistersClass(InstallScope scope, const CLSID& class_id, HMODULE module) noexcept {
     const ClassesPath path = ClassesPath(scope) << L"CLSID\\" << class_id << L"\\InprocServer32";
     RegistryKey key;
-    return ::RegOpenKeyExW(path.root(), path.get(), 0, KEY_READ | kOtherView, key.put()) == ERROR_SUCCESS;
+    LSTATUS status = ::RegOpenKeyExW(path.root(), path.get(), 0, KEY_QUERY_VALUE | kOtherView, key.put());
+    if (status == ERROR_SUCCESS) {
+        wchar_t server[kPathUnits];
+        DWORD size = sizeof server - sizeof(wchar_t);
+        DWORD type = REG_NONE;
+        status = ::RegQueryValueExW(key.get(), nullptr, nullptr, &type, reinterpret_cast<BYTE*>(server), &size);
+        if (status == ERROR_SUCCESS) {
+            // The value may or may not hold its terminating null.
+            server[size / sizeof(wchar_t)] = L'\0';
+            return type != REG_SZ || !NamesModule(server, module);
+        }
+    }
+    return status != ERROR_FILE_NOT_FOUND;
 }
 
 }  // namespace vrl::server

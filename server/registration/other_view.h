@@ -33,7 +33,7 @@ public:
     const wchar_t* get() const noexcept { return text_; }
 
 private:
-    // The scope's prefix, a registry key name and a few GUIDs and numbers fit with room to spare.
+    // The scope's prefix, a few key names, GUIDs and numbers fit with room to spare.
     static constexpr std::size_t kUnits = 512;
 
     HKEY root_;
@@ -41,15 +41,18 @@ private:
     std::size_t length_ = 0;
 };
 
-// The classes whose other view still registers the module's classes once this architecture's are
-// removed: the scope's own, and for a per-user unregistration also the machine's, since Wine's
-// per-user type library functions reach the machine's other view.
+// Where the other view still registers the module's classes: in the scope's own classes, and for
+// a per-user unregistration also in the machine's, which Wine's per-user type library functions
+// reach.
 struct KeptViews {
     bool scope = false;
     bool machine = false;
 };
 
-// Whether the class's CLSID\{...}\InprocServer32 exists in the other view of the scope's classes.
-bool OtherViewRegistersClass(InstallScope scope, const CLSID& class_id) noexcept;
+// Whether the other view of the scope's classes registers the class for another file than
+// `module`: its CLSID\{...}\InprocServer32 exists and names some other file. What cannot be read
+// counts as registered: sparing a shared key is harmless, removing one breaks the other
+// architecture.
+bool OtherViewRegistersClass(InstallScope scope, const CLSID& class_id, HMODULE module) noexcept;
 
 }  // namespace vrl::server

@@ -1,12 +1,8 @@
 #include "server_registration.h"
 
-#include <initializer_list>
-
 #include "component_categories.h"
 #include "module_type_library.h"
 #include "other_view.h"
-#include "registration_handles.h"
-#include "saved_keys.h"
 
 namespace vrl::server {
 namespace {
@@ -24,33 +20,6 @@ const ComponentCategoryEntry* CategoriesOf(const ComponentModule& module,
         return nullptr;
     }
     return row.category_list();
-}
-
-// A ProgID is a key name: at most 255 units, and room for a terminating null.
-constexpr DWORD kProgIdUnits = 257;
-
-// Adds to `saved` the ProgID keys that the class key of the other view names. They are shared
-// (Windows 7 and later), and read in this process's own view: Wine shows them in no other.
-void SaveSharedProgIds(InstallScope scope, const CLSID& class_id, SavedKeys& saved) noexcept {
-    for (const wchar_t* name : {L"\\ProgID", L"\\VersionIndependentProgID"}) {
-        const ClassesPath path = ClassesPath(scope) << L"CLSID\\" << class_id << name;
-        RegistryKey key;
-        wchar_t prog_id[kProgIdUnits];
-        DWORD size = sizeof prog_id - sizeof(wchar_t);
-        DWORD type = 0;
-        if (::RegOpenKeyExW(path.root(), path.get(), 0, KEY_READ | kOtherView, key.put()) != ERROR_SUCCESS ||
-            ::RegQueryValueExW(key.get(), nullptr, nullptr, &type, reinterpret_cast<BYTE*>(prog_id), &size) !=
-                ERROR_SUCCESS ||
-            type != REG_SZ) {
-            continue;
-        }
-        // The value may or may not hold its terminating null.
-        prog_id[size / sizeof(wchar_t)] = L'\0';
-        if (prog_id[0] != L'\0') {
-            const ClassesPath prog_id_path = ClassesPath(scope) << prog_id;
-            static_cast<void>(saved.Add(prog_id_path.root(), prog_id_path.get(), 0));
-        }
-    }
 }
 
 }  // namespace
@@ -73,9 +42,9 @@ HRESULT RegisterServer(const ComponentModule& module, InstallScope scope) noexce
     return RegisterModuleTypeLib(module.TypeLibraryInstance, scope);
 }
 
-// The script removes the ProgIDs with the class; when the other view's class is still registered
-// afterwards, it shares them, and they are written back as they were. Where the other view is this
-// one, its class is gone with this one's and nothing is written back.
+// While the other view registers a class, the ProgIDs that the script would remove with it are
+// shared: only this view's class key goes, by name, and nothing else is read or written back.
+// Otherwise the script removes all of it, as for a module alone.
 HRESULT UnregisterServer(const ComponentModule& module, InstallScope scope) noexcept {
     KeptViews kept;
     for (ObjectMapEntry* row = module.ObjectMap; row != nullptr && row->class_id != nullptr;
@@ -83,15 +52,18 @@ HRESULT UnregisterServer(const ComponentModule& module, InstallScope scope) noex
         if (!TakesPart(*row)) {
             continue;
         }
-        SavedKeys shared;
-        SaveSharedProgIds(scope, *row->class_id, shared);
-        static_cast<void>(row->update_registry(FALSE));
-        static_cast<void>(UpdateClassCategories(*row->class_id, CategoriesOf(module, *row), false));
-        if (OtherViewRegistersClass(scope, *row->class_id)) {
-            shared.Restore();
+        const CLSID& class_id = *row->class_id;
+        if (OtherViewRegistersClass(scope, class_id, module.ModuleInstance)) {
+            // Its category rows lie beneath it and go with it.
             kept.scope = true;
+            const ClassesPath own = ClassesPath(scope) << L"CLSID\\" << class_id;
+            ::RegDeleteTreeW(own.root(), own.get());
+        } else {
+            static_cast<void>(row->update_registry(FALSE));
+            static_cast<void>(UpdateClassCategories(class_id, CategoriesOf(module, *row), false));
         }
-        if (scope == InstallScope::User && OtherViewRegistersClass(InstallScope::Machine, *row->class_id)) {
+        if (scope == InstallScope::User &&
+            OtherViewRegistersClass(InstallScope::Machine, class_id, module.ModuleInstance)) {
             kept.machine = true;
         }
     }

@@ -13,9 +13,10 @@ namespace vrl::server {
 HRESULT RegisterServer(const ComponentModule& module, InstallScope scope = InstallScope::Machine) noexcept;
 
 // Unregister-all: every class and the type library, whatever fails on the way. Always S_OK. While
-// the other registry view (the other architecture's DLL on 64-bit Windows) still registers a
-// class, what it shares with this one or needs stays: the ProgIDs its class key names, its
-// interface keys, and its path in the type library's key.
+// the other registry view (the other architecture's DLL on 64-bit Windows) registers a class for
+// another file, only this view's own keys go: the class key, the interface keys and this
+// platform's path in the type library's key; the shared ProgIDs and the rest of the library's key
+// stay. Otherwise it removes all of it, as for a module alone.
 HRESULT UnregisterServer(const ComponentModule& module, InstallScope scope = InstallScope::Machine) noexcept;
 
 }  // namespace vrl::server

@@ -8,6 +8,7 @@
 
 #include "VRLCOM.h"
 #include "com_ptr.h"
+#include "result_parameters.h"
 
 namespace vrl::test {
 namespace {
@@ -196,6 +197,35 @@ TEST_F(TypeLibrary, InterfaceTableHoldsFiveMethodsAfterIDispatch) {
             ::SysFreeString(names[n]);
         }
         EXPECT_EQ(HelpString(info.get(), memid), std::wstring(L"method ") + method.name);
+    }
+}
+
+// A call by name hands results back through the parameters that ResultParameters describes: every
+// out parameter of every member that callers reach (all but the restricted ones inherited from
+// IDispatch) must map to a result type, within the number of parameters it describes.
+TEST_F(TypeLibrary, EveryOutParameterHasAResultType) {
+    for (UINT index = 0; index < lib_->GetTypeInfoCount(); ++index) {
+        ComPtr<ITypeInfo> info;
+        ASSERT_EQ(lib_->GetTypeInfo(index, info.put()), S_OK);
+        TYPEATTR* attr = nullptr;
+        ASSERT_EQ(info->GetTypeAttr(&attr), S_OK);
+        const WORD functions = attr->cFuncs;
+        info->ReleaseTypeAttr(attr);
+        for (UINT f = 0; f < functions; ++f) {
+            FUNCDESC* func = nullptr;
+            ASSERT_EQ(info->GetFuncDesc(f, &func), S_OK);
+            if ((func->wFuncFlags & FUNCFLAG_FRESTRICTED) == 0) {
+                SCOPED_TRACE(::testing::Message() << "type " << index << ", member " << func->memid);
+                EXPECT_LE(static_cast<UINT>(func->cParams), component::ResultParameters::kMostParameters);
+                component::ResultParameters results{};
+                results.Read(*func);
+                for (UINT p = 0; p < static_cast<UINT>(func->cParams); ++p) {
+                    const bool out = (func->lprgelemdescParam[p].paramdesc.wParamFlags & PARAMFLAG_FOUT) != 0;
+                    EXPECT_TRUE(!out || (p < results.count && results.types[p] != VT_EMPTY)) << "parameter " << p;
+                }
+            }
+            info->ReleaseFuncDesc(func);
+        }
     }
 }
 

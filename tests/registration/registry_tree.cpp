@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <sddl.h>
+
 #include <algorithm>
 #include <iterator>
+#include <memory>
 
 namespace vrl::test {
 namespace {
@@ -159,6 +162,15 @@ void CreateClassesKey(const std::wstring& path, const std::wstring& value, DWORD
                                    static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))),
                   ERROR_SUCCESS);
     }
+}
+
+void SetClassesKeyAccess(const std::wstring& path, const wchar_t* rules) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(rules, SDDL_REVISION_1, &descriptor, nullptr));
+    const std::unique_ptr<void, decltype(&::LocalFree)> owner(descriptor, &::LocalFree);
+    Key key;
+    ASSERT_EQ(::RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, WRITE_DAC, key.put()), ERROR_SUCCESS);
+    EXPECT_EQ(::RegSetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, descriptor), ERROR_SUCCESS);
 }
 
 std::wstring BracedGuid(const GUID& guid) {

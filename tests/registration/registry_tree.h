@@ -40,6 +40,9 @@ void DeleteClassesTree(const std::wstring& path);
 void CreateClassesKey(const std::wstring& path, const std::wstring& value = L"",
                       DWORD options = REG_OPTION_NON_VOLATILE);
 
+// Gives a key under HKEY_CLASSES_ROOT the access rules `rules` (a security descriptor's text form).
+void SetClassesKeyAccess(const std::wstring& path, const wchar_t* rules);
+
 std::wstring BracedGuid(const GUID& guid);
 
 }  // namespace vrl::test

@@ -95,6 +95,9 @@ protected:
     void SetUp() override {
         Regsvr32(L"/u /s", x86_dll_, kSysWow64);
         Hosts::SetUp();
+        ::CreateDirectoryW((kInstallDirectory + L"\\x86").c_str(), nullptr);
+        ASSERT_TRUE(::CopyFileW(VRL_X86_DLL_PATH, x86_dll_.c_str(), FALSE))
+            << "no x86 DLL at " << Narrow(VRL_X86_DLL_PATH) << ": build the win32 preset first";
     }
     void TearDown() override {
         Regsvr32(L"/u /s", x86_dll_, kSysWow64);
@@ -114,12 +117,11 @@ protected:
 };
 
 // Unregistering either DLL leaves the other sending, with its view's interface key and its path in
-// the shared type library key; a per-user registration of one and its removal leave the machine's
-// registration of both as it was; with both removed the machine's registry is as before.
+// the shared type library key, and its class key as it was, even when that names ProgIDs that are
+// none of this class's (a path into the class keys, another class's key); a per-user registration
+// of one and its removal leave the machine's registration of both as it was; with both removed the
+// machine's registry is as before.
 TEST_F(BothArchitectures, EachOutlivesTheOthersUnregistration) {
-    ::CreateDirectoryW((kInstallDirectory + L"\\x86").c_str(), nullptr);
-    ASSERT_TRUE(::CopyFileW(VRL_X86_DLL_PATH, x86_dll_.c_str(), FALSE))
-        << "no x86 DLL at " << Narrow(VRL_X86_DLL_PATH) << ": build the win32 preset first";
     // cscript registers its own type library whenever it starts: both run before the registry is read.
     EXPECT_FALSE(Sends(kSysWow64));
     EXPECT_FALSE(Sends(L""));
@@ -137,30 +139,51 @@ TEST_F(BothArchitectures, EachOutlivesTheOthersUnregistration) {
     struct Architecture {
         std::wstring dll, folder, view, platform;
     };
-    const Architecture x86{x86_dll_, kSysWow64, L"Software\\Classes\\Wow6432Node\\", L"win32"};
-    const Architecture x64{kInstalledDll, L"", L"Software\\Classes\\", L"win64"};
+    const Architecture x86{x86_dll_, kSysWow64, L"Wow6432Node\\", L"win32"};
+    const Architecture x64{kInstalledDll, L"", L"", L"win64"};
     for (const auto& [first, second] : {std::pair(&x86, &x64), std::pair(&x64, &x86)}) {
         ExpectOk(Regsvr32(L"/s", x86.dll, x86.folder), "x86 regsvr32");
         ExpectOk(Regsvr32(L"/s", x64.dll, x64.folder), "x64 regsvr32");
         EXPECT_TRUE(Sends(x86.folder));
         EXPECT_TRUE(Sends(x64.folder));
         const auto registered = machine();
-        const auto interface_key = DumpTree(HKEY_LOCAL_MACHINE, second->view + InterfaceKey());
+        const auto interface_key = DumpClassesTree(second->view + InterfaceKey());
         ASSERT_FALSE(interface_key.empty());
 
         ExpectOk(Regsvr32(L"/s /n /i:user", first->dll, first->folder), "regsvr32 /n /i:user");
         ExpectOk(Regsvr32(L"/u /s /n /i:user", first->dll, first->folder), "regsvr32 /u /n /i:user");
         expect_machine(registered, "after a per-user registration and its removal");
 
+        CreateClassesKey(second->view + ClassKey() + L"\\ProgID", ClassKey());
+        CreateClassesKey(second->view + ClassKey() + L"\\VersionIndependentProgID", L"VRLCOM.Foreign");
+        CreateClassesKey(L"VRLCOM.Foreign\\CLSID", BracedGuid(IID_IVorel));
+        const auto other_class = DumpClassesTree(second->view + ClassKey());
+        const auto foreign = DumpClassesTree(L"VRLCOM.Foreign");
         ExpectOk(Regsvr32(L"/u /s", first->dll, first->folder), "regsvr32 /u of the first");
         EXPECT_TRUE(Sends(second->folder));
         EXPECT_FALSE(Sends(first->folder));
-        EXPECT_EQ(DumpTree(HKEY_LOCAL_MACHINE, second->view + InterfaceKey()), interface_key);
+        EXPECT_EQ(DumpClassesTree(second->view + InterfaceKey()), interface_key);
+        EXPECT_EQ(DumpClassesTree(second->view + ClassKey()), other_class);
+        EXPECT_EQ(DumpClassesTree(L"VRLCOM.Foreign"), foreign);
+        DeleteClassesTree(L"VRLCOM.Foreign");
         EXPECT_EQ(ClassesString(TypeLibKey() + L"\\1.0\\0\\" + second->platform), second->dll);
         EXPECT_FALSE(ClassesKeyExists(TypeLibKey() + L"\\1.0\\0\\" + first->platform));
         ExpectOk(Regsvr32(L"/u /s", second->dll, second->folder), "regsvr32 /u of the second");
         expect_machine(before, "with both unregistered");
     }
+}
+
+// Unregistering the x64 DLL while the x86 one's class key cannot be read: that counts as
+// registered, and the x86 DLL goes on creating and sending.
+TEST_F(BothArchitectures, AnUnreadableOtherViewCountsAsRegistered) {
+    ExpectOk(Regsvr32(L"/s", x86_dll_, kSysWow64), "x86 regsvr32");
+    ExpectOk(Regsvr32(L"/s"), "x64 regsvr32");
+    const std::wstring server = L"Wow6432Node\\" + ClassKey() + L"\\InprocServer32";
+    SetClassesKeyAccess(server, L"D:(D;;KR;;;WD)(A;;KA;;;WD)");
+    ExpectOk(Regsvr32(L"/u /s"), "x64 regsvr32 /u");
+    SetClassesKeyAccess(server, L"D:(A;;KA;;;WD)");
+    EXPECT_TRUE(Sends(kSysWow64));
+    EXPECT_FALSE(Sends(L""));
 }
 #endif
 

@@ -27,6 +27,30 @@ constexpr std::array<OperationSpec, 3> kOperations{{
     {Operation::Kind::Query, "query", 2, "NUMBER ID", "ask the state of message ID sent to NUMBER"},
 }};
 
+// Every option: its name and where its value goes for the parser, its value and meaning for
+// --help. A required text goes to `text`, a time-out to `time`; the password (a row for each of
+// its two forms) is read apart, and --help is the one option without a value.
+struct OptionSpec {
+    std::string_view name;
+    std::string_view value;
+    std::string_view meaning;
+    std::string ClientCommand::*text = nullptr;
+    std::chrono::milliseconds ClientCommand::*time = nullptr;
+};
+
+constexpr std::array<OptionSpec, 8> kOptions{{
+    {"--server", "IP", "the gateway's address", &ClientCommand::server},
+    {"--port", "P", "its port", &ClientCommand::port},
+    {"--user", "U", "the user name to log in with", &ClientCommand::user},
+    {"--password", "-", "read the password from one line of standard input"},
+    {"--password", "W", "W itself, VISIBLE TO EVERY USER in the process list"},
+    {"--connect-timeout", "MS", "give up a connect after MS milliseconds", nullptr,
+     &ClientCommand::connect_timeout},
+    {"--receive-timeout", "MS", "give up waiting for an answer after MS", nullptr,
+     &ClientCommand::receive_timeout},
+    {"--help", "", "this text"},
+}};
+
 bool parse_ms(const std::string& text, std::chrono::milliseconds& value) {
     long long v = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), v);
@@ -41,13 +65,16 @@ bool parse_ms(const std::string& text, std::chrono::milliseconds& value) {
 // that operation. Returns what is wrong with them, or nothing.
 std::string parse_options(const std::vector<std::string>& args, const char* environment_password,
                           ClientCommand& command, std::size_t& next) {
-    bool have_server = false;
-    bool have_port = false;
-    bool have_user = false;
+    unsigned given = 0;  // a bit for each row of kOptions
     bool have_password = false;
     for (; next < args.size() && args[next].starts_with("--"); ++next) {
         const std::string& flag = args[next];
-        if (flag == "--help") {
+        const auto spec = std::find_if(kOptions.begin(), kOptions.end(),
+                                       [&flag](const OptionSpec& o) { return flag == o.name; });
+        if (spec == kOptions.end()) {
+            return "unknown option: " + flag;
+        }
+        if (spec->value.empty()) {
             command.kind = ClientCommand::Kind::Help;
             return {};
         }
@@ -55,16 +82,14 @@ std::string parse_options(const std::vector<std::string>& args, const char* envi
             return flag + " needs a value";
         }
         const std::string& value = args[++next];
-        if (flag == "--server") {
-            command.server = value;
-            have_server = true;
-        } else if (flag == "--port") {
-            command.port = value;
-            have_port = true;
-        } else if (flag == "--user") {
-            command.user = value;
-            have_user = true;
-        } else if (flag == "--password") {
+        given |= 1u << (spec - kOptions.begin());
+        if (spec->text != nullptr) {
+            command.*spec->text = value;
+        } else if (spec->time != nullptr) {
+            if (!parse_ms(value, command.*spec->time)) {
+                return "bad time-out: " + value;
+            }
+        } else {
             wipe(command.password);
             if (value == "-") {
                 command.password_source = ClientCommand::PasswordSource::StandardInput;
@@ -74,12 +99,6 @@ std::string parse_options(const std::vector<std::string>& args, const char* envi
                 command.password_arguments.push_back(next);
             }
             have_password = true;
-        } else if (flag == "--connect-timeout" || flag == "--receive-timeout") {
-            if (!parse_ms(value, flag == "--connect-timeout" ? command.connect_timeout : command.receive_timeout)) {
-                return "bad time-out: " + value;
-            }
-        } else {
-            return "unknown option: " + flag;
         }
     }
     if (!have_password && environment_password != nullptr) {
@@ -87,8 +106,10 @@ std::string parse_options(const std::vector<std::string>& args, const char* envi
         command.password = environment_password;
         have_password = true;
     }
-    if (!have_server || !have_port || !have_user) {
-        return "--server, --port and --user are required";
+    for (std::size_t row = 0; row < kOptions.size(); ++row) {
+        if (kOptions[row].text != nullptr && (given & (1u << row)) == 0) {
+            return std::string(kOptions[row].name) + " is required";
+        }
     }
     if (!have_password) {
         return "no password: give --password - (standard input), set VRL_PASSWORD, or --password W";
@@ -122,30 +143,34 @@ std::string parse_operations(const std::vector<std::string>& args, std::size_t n
     return operations.empty() ? "no operation given" : "";
 }
 
+// One line of --help: the syntax, then the meaning from a fixed column on.
+std::string help_line(std::string syntax, std::string_view meaning) {
+    syntax.resize(std::max<std::size_t>(syntax.size() + 1, 28), ' ');
+    return "  " + syntax + std::string(meaning) + '\n';
+}
+
 std::string usage() {
     std::string text =
         "usage: gateway_client --server IP --port P --user U [--password -|W] [options] OPERATION...\n"
         "\n"
         "Connects to a message gateway, logs in, runs the operations in order on that one\n"
-        "connection, and ends it. The password comes from, in this order:\n"
-        "  --password -                read one line from standard input\n"
-        "  --password W                W itself: VISIBLE TO EVERY USER of this machine in the\n"
-        "                              process list; prefer one of the other two\n"
-        "  VRL_PASSWORD                the environment variable, when --password is not given\n"
-        "Operations:\n";
-    for (const OperationSpec& op : kOperations) {
-        std::string syntax = std::string(op.name) + ' ' + std::string(op.arguments);
-        syntax.resize(std::max<std::size_t>(syntax.size() + 1, 28), ' ');
-        text += "  " + syntax + std::string(op.meaning) + '\n';
+        "connection, and ends it. Without --password, the password comes from the environment\n"
+        "variable VRL_PASSWORD.\n"
+        "Options:\n";
+    const ClientCommand defaults;
+    for (const OptionSpec& option : kOptions) {
+        std::string meaning(option.meaning);
+        if (option.time != nullptr) {
+            meaning += " (default " + std::to_string((defaults.*option.time).count()) + ")";
+        }
+        const std::string value = option.value.empty() ? "" : ' ' + std::string(option.value);
+        text += help_line(std::string(option.name) + value, meaning);
     }
-    const gateway::GatewayTimeouts defaults;
-    text += "Options:\n"
-            "  --connect-timeout MS        give up a connect after MS milliseconds (default " +
-            std::to_string(defaults.connect.count()) + ")\n"
-            "  --receive-timeout MS        give up waiting for an answer after MS (default " +
-            std::to_string(defaults.receive.count()) + ")\n"
-            "  --help                      this text\n"
-            "\n"
+    text += "Operations:\n";
+    for (const OperationSpec& op : kOperations) {
+        text += help_line(std::string(op.name) + ' ' + std::string(op.arguments), op.meaning);
+    }
+    text += "\n"
             "Prints one line per step: the step's name, its status and the gateway's text, e.g.\n"
             "\"login 0\" and \"send 0 1000001\"; control characters and backslashes in the text are\n"
             "printed as \\xNN. Stops at the first step that does not succeed.\n"
