@@ -7,7 +7,8 @@
 # they made with .vrl-ready; a pristine prefix is stopped when it has booted.
 for tree in "$@"; do
     [ -d "$tree" ] || continue
-    find "$tree" -maxdepth 4 -name .vrl-ready -printf '%h\n' 2>/dev/null | while read -r prefix; do
+    # Wine takes only an absolute WINEPREFIX.
+    find "$(realpath "$tree")" -maxdepth 4 -name .vrl-ready -printf '%h\n' 2>/dev/null | while read -r prefix; do
         WINEPREFIX=$prefix /usr/lib/wine/wineserver -k >/dev/null 2>&1 || true
     done
 done
