@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
-# stop-wineservers.sh BUILD_TREE...
-# Stops the Wine server of every private prefix the project made in the given build trees, and with
-# it every Wine process of that prefix. A server waits a while for further programs, and the
-# services it started (services.exe, winedevice.exe, ...) outlive the last program; on some
-# machines they never leave. cmake/wine-run.sh and tests/package/fresh-prefix.sh mark the prefixes
-# they made with .vrl-ready; a pristine prefix is stopped when it has booted.
+# stop-wineservers.sh FOLDER...
+# Stops the Wine server of every private prefix the project made in or at the given folders (build
+# trees, or prefixes), and with it every Wine process of that prefix. A server waits a while for
+# further programs, and the services it started (services.exe, winedevice.exe, ...) outlive the last
+# program; on some machines they never leave. cmake/wine-run.sh and tests/package/fresh-prefix.sh
+# mark the prefixes they made with .vrl-ready; a pristine prefix is stopped when it has booted.
 for tree in "$@"; do
     [ -d "$tree" ] || continue
     # Wine takes only an absolute WINEPREFIX.
