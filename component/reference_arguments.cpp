@@ -17,9 +17,12 @@ constexpr VARTYPE kByRefVariant = VT_BYREF | VT_VARIANT;
 constexpr int kMostLinks = 64;
 
 // The by-reference integer form the platform accepts for an int* parameter: the declared VT_INT,
-// or VT_I4 with the same storage (Wine accepts only the latter). The other is tried when one is
-// refused, and the form that worked is kept for the next calls.
+// or VT_I4 with the same storage (Wine accepts only the latter). Until a call has gone through with
+// one of them, a refused call is tried again with the other; after that the form that worked is the
+// only one. A call refused for another argument is then not tried twice: the platform does not
+// always release what it converted of a call it refuses, and a second try would leak it again.
 std::atomic<VARTYPE> g_status_form{kByRefInt};
+std::atomic<bool> g_status_form_known{false};
 
 VARTYPE OtherStatusForm(VARTYPE form) noexcept {
     return form == kByRefInt ? kByRefI4 : kByRefInt;
@@ -82,6 +85,35 @@ bool IsLockedArray(const VARIANT& variable) noexcept {
            V_ARRAY(&variable)->cLocks != 0;
 }
 
+// A variable whose value is a number, a date, empty or null: overwriting it releases nothing, and
+// the platform need not be asked to clear it.
+bool HoldsNothingToRelease(const VARIANT& variable) noexcept {
+    switch (V_VT(&variable)) {
+    case VT_EMPTY:
+    case VT_NULL:
+    case VT_I2:
+    case VT_I4:
+    case VT_R4:
+    case VT_R8:
+    case VT_CY:
+    case VT_DATE:
+    case VT_ERROR:
+    case VT_BOOL:
+    case VT_DECIMAL:
+    case VT_I1:
+    case VT_UI1:
+    case VT_UI2:
+    case VT_UI4:
+    case VT_I8:
+    case VT_UI8:
+    case VT_INT:
+    case VT_UINT:
+        return true;
+    default:
+        return false;
+    }
+}
+
 // The call's own storage for one result, and the caller's variable that receives it after the
 // call (none for an argument given by value, whose result is dropped).
 struct Result {
@@ -94,8 +126,10 @@ struct Result {
         if (target == nullptr) {
             return S_OK;
         }
-        if (const HRESULT cleared = ::VariantClear(target); FAILED(cleared)) {
-            return cleared;
+        if (!HoldsNothingToRelease(*target)) {
+            if (const HRESULT cleared = ::VariantClear(target); FAILED(cleared)) {
+                return cleared;
+            }
         }
         *target = storage;
         V_VT(&storage) = VT_EMPTY;
@@ -120,7 +154,9 @@ public:
     AdaptedArguments& operator=(const AdaptedArguments&) = delete;
     ~AdaptedArguments() {
         for (UINT i = 0; i < result_count_; ++i) {
-            ::VariantClear(&results_[i].storage);
+            if (V_VT(&results_[i].storage) == VT_BSTR) {
+                ::SysFreeString(V_BSTR(&results_[i].storage));
+            }
         }
     }
 
@@ -145,16 +181,21 @@ public:
 
     DISPPARAMS* Params() noexcept { return &params_; }
 
-    // Switches the status argument to the other integer form; false when there is none to switch.
+    // Switches the status argument to the other integer form while the platform's is not known;
+    // false when there is none to switch.
     bool SwitchStatusForm() noexcept {
-        if (status_argument_ == nullptr) {
+        if (status_argument_ == nullptr || g_status_form_known.load(std::memory_order_acquire)) {
             return false;
         }
         V_VT(status_argument_) = OtherStatusForm(V_VT(status_argument_));
         return true;
     }
+    // After a call went through: its status argument's form is the platform's.
     void KeepStatusForm() const noexcept {
-        g_status_form.store(V_VT(status_argument_), std::memory_order_relaxed);
+        if (status_argument_ != nullptr && !g_status_form_known.load(std::memory_order_relaxed)) {
+            g_status_form.store(V_VT(status_argument_), std::memory_order_relaxed);
+            g_status_form_known.store(true, std::memory_order_release);
+        }
     }
 
     // Every result into its caller's variable, in parameter order; the last failure of a variable
@@ -177,6 +218,8 @@ private:
         VARIANT* const variable = FollowToVariable(argument);
         if (variable == nullptr && (V_VT(&argument) & VT_BYREF) != 0) {
             if (type == VT_I4 && IsStatusForm(V_VT(&argument))) {
+                // The caller's int, tagged in the form the platform takes.
+                V_VT(&argument) = g_status_form.load(std::memory_order_relaxed);
                 status_argument_ = &argument;
             }
             return true;
@@ -185,8 +228,10 @@ private:
             return false;
         }
         Result& result = results_[result_count_++];
-        ::VariantInit(&result.storage);
+        // The method releases what an [in, out] string held before it writes its own: it must find
+        // none here.
         V_VT(&result.storage) = type;
+        V_BSTR(&result.storage) = nullptr;
         result.target = variable;
         if (type == VT_BSTR) {
             V_VT(&argument) = VT_BYREF | VT_BSTR;
@@ -226,11 +271,9 @@ HRESULT InvokeWithReferenceArguments(const TypeInfoHolder& holder, ITypeInfo* ty
     // methods never answer it themselves), so the second try cannot run the method twice.
     if (outcome == DISP_E_TYPEMISMATCH && adapted.SwitchStatusForm()) {
         outcome = type_info->Invoke(instance, member, flags, adapted.Params(), result, exception, argument_error);
-        if (outcome != DISP_E_TYPEMISMATCH) {
-            adapted.KeepStatusForm();
-        }
     }
     if (SUCCEEDED(outcome)) {
+        adapted.KeepStatusForm();
         outcome = adapted.WriteBack();
     }
     return outcome;

@@ -2,7 +2,10 @@
 // VBScript's by-reference variants, the by-reference integer and string forms, chains of references,
 // values, and named arguments. For plain and aggregated objects, against the gateway simulator;
 // each call runs its method once, and no form leaks.
+#include <algorithm>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <iterator>
 #include <memory>
@@ -11,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "child_process.h"
 #include "dispatch_fixture.h"
 #include "gateway_simulator.h"
 #include "test_outer.h"
@@ -94,6 +98,33 @@ private:
     }
 
     std::function<std::size_t()> received_;
+};
+#pragma GCC diagnostic pop
+
+// A do-nothing IVorel: every method answers S_OK and writes nothing. Served by the platform's
+// standard dispatch object over the same type information, it shows the platform's own share of a
+// late-bound call.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
+class NullVorel final : public IVorel {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** ppv) override {
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE StartCon(BSTR, BSTR, BSTR, BSTR, int*) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE SendMsg(BSTR, BSTR, int*, BSTR*) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE SendMsg_Order(BSTR, BSTR, BSTR, int*, BSTR*) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE QueryMsg(BSTR, BSTR, int*, BSTR*) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE EndCon() override { return S_OK; }
 };
 #pragma GCC diagnostic pop
 
@@ -185,6 +216,15 @@ protected:
     }
 
     std::size_t Received() const { return sim_->received().size(); }
+
+    // The platform's standard dispatch object, serving `object` over IVorel's type information.
+    void MakePlatformDispatch(IVorel& object, ComPtr<IDispatch>& dispatch) {
+        ComPtr<ITypeInfo> type_info;
+        ASSERT_EQ(dispatch_->GetTypeInfo(0, 0, type_info.put()), S_OK);
+        ComPtr<IUnknown> standard;
+        ASSERT_EQ(::CreateStdDispatch(nullptr, &object, type_info.get(), standard.put()), S_OK);
+        ASSERT_EQ(standard->QueryInterface(IID_IDispatch, dispatch.put_void()), S_OK);
+    }
 
     // Makes `count` calls after as many to settle (the first call of a rare form may fill a cache):
     // every one succeeds, and the process's heaps hold less than a kilobyte more after them.
@@ -296,6 +336,29 @@ TEST_P(ReferenceArguments, AVariableThatCannotBeClearedFailsTheCall) {
         EXPECT_EQ(V_VT(other.get()), VT_EMPTY);
         ASSERT_EQ(::SafeArrayUnlock(array), S_OK);
     }
+}
+
+// Fills the stack below the caller's frame with `value`, as earlier calls may leave it.
+[[gnu::noinline]] void Scribble(BSTR value) {
+    volatile BSTR words[4096];
+    for (volatile BSTR& word : words) {
+        word = value;
+    }
+}
+
+// The method releases what a string result held before it writes its own; the call's own storage
+// for a variable must hold none, whatever the stack held. A string released by mistake would be
+// the next one of its size.
+TEST_P(ReferenceArguments, TheCallsOwnStringStorageStartsEmpty) {
+    std::vector<std::unique_ptr<Variant>> keep;
+    Variant status, text;
+    VARIANTARG args[4] = {RefTo(text.get()), RefTo(status.get()), Value(L"hi", keep), Value(L"0912345678", keep)};
+    DISPPARAMS params{args, nullptr, 4, 0};
+    const Bstr victim(L"the caller's own");
+    Scribble(victim.get());
+    EXPECT_EQ(dispatch_->Invoke(2, IID_NULL, 0, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr), S_OK);
+    const Bstr next(L"the caller's own");
+    EXPECT_NE(next.get(), victim.get());
 }
 
 TEST_P(ReferenceArguments, ByReferenceIntegerAndStringFormsWriteIntoTheCallersStorage) {
@@ -418,6 +481,165 @@ TEST_P(ReferenceArguments, RandomCallsInEveryFormLeakNothing) {
     ::SysFreeString(text);
 }
 
+// One late-bound call as a careless host makes it, drawn at random: a DISPID valid or not, any flags,
+// up to seven arguments of many types (strings up to 400 characters, null or holding NULs) by value,
+// by reference, through a variant reference or a chain of two, up to three of them named, and with or
+// without the result, exception and argument-error pointers. It owns all it passes and releases
+// whatever the callee left in the caller's storage.
+class RandomCall {
+public:
+    explicit RandomCall(std::mt19937& random) {
+        constexpr DISPID kMembers[] = {2, 3, 4, 5, 0, -1, -3, -4, 6, 100, 0x7fffffff};
+        constexpr WORD kFlags[] = {DISPATCH_METHOD, DISPATCH_PROPERTYGET, DISPATCH_PROPERTYPUT,
+                                   DISPATCH_PROPERTYPUTREF, DISPATCH_METHOD | DISPATCH_PROPERTYGET, 0, 0x80};
+        member_ = kMembers[random() % std::size(kMembers)];
+        flags_ = kFlags[random() % std::size(kFlags)];
+        const UINT count = random() % (kMostArguments + 1);
+        const UINT named = std::min<UINT>(count, random() % 4);
+        for (UINT i = 0; i < count; ++i) {
+            Fill(i, random);
+        }
+        for (UINT i = 0; i < named; ++i) {
+            named_[i] = static_cast<DISPID>(random() % 7) - 1;
+        }
+        params_ = {count == 0 ? nullptr : arguments_, named == 0 ? nullptr : named_, count, named};
+        const unsigned pointers = random() % 8;
+        result_ = (pointers & 1) != 0 ? result_storage_.get() : nullptr;
+        exception_ = (pointers & 2) != 0 ? &exception_storage_ : nullptr;
+        argument_error_ = (pointers & 4) != 0 ? &argument_error_storage_ : nullptr;
+    }
+    RandomCall(const RandomCall&) = delete;
+    RandomCall& operator=(const RandomCall&) = delete;
+    ~RandomCall() {
+        ::SysFreeString(exception_storage_.bstrSource);
+        ::SysFreeString(exception_storage_.bstrDescription);
+        ::SysFreeString(exception_storage_.bstrHelpFile);
+    }
+
+    HRESULT On(IDispatch* target) {
+        return target->Invoke(member_, IID_NULL, 0, flags_, &params_, result_, exception_, argument_error_);
+    }
+
+private:
+    static constexpr UINT kMostArguments = 7;
+
+    // Argument `i` over storage `storage_[i]`, which holds a value of a random type.
+    void Fill(UINT i, std::mt19937& random) {
+        constexpr VARTYPE kTypes[] = {VT_EMPTY, VT_NULL, VT_I2, VT_I4, VT_INT, VT_R8, VT_BOOL, VT_ERROR, VT_DATE,
+                                      VT_CY, VT_UI1, VT_DISPATCH, VT_BSTR, VT_BSTR, VT_BSTR, VT_BSTR};
+        VARIANT& storage = *storage_[i].get();
+        const VARTYPE type = kTypes[random() % std::size(kTypes)];
+        V_VT(&storage) = type;
+        V_CY(&storage).int64 = static_cast<LONGLONG>(random() % 1000) - 10;
+        if (type == VT_DISPATCH) {
+            V_DISPATCH(&storage) = nullptr;
+        } else if (type == VT_BSTR) {
+            V_BSTR(&storage) = RandomText(random);
+        }
+        VARIANTARG& argument = arguments_[i];
+        switch (const unsigned form = (type == VT_EMPTY || type == VT_NULL) ? random() % 2 * 2 : random() % 5) {
+        case 0:  // the value itself
+            argument = storage;
+            break;
+        case 1:  // the caller's storage of that type
+            V_VT(&argument) = static_cast<VARTYPE>(VT_BYREF | type);
+            V_BYREF(&argument) = &V_I4(&storage);
+            break;
+        case 2:  // the caller's variable
+            argument = RefTo(&storage);
+            break;
+        default:  // a variant reference to either of them, as a procedure passes on its own parameter
+            V_VT(&links_[i]) = form == 3 ? VT_BYREF | VT_VARIANT : static_cast<VARTYPE>(VT_BYREF | type);
+            V_BYREF(&links_[i]) = form == 3 ? static_cast<void*>(&storage) : &V_I4(&storage);
+            argument = RefTo(&links_[i]);
+            break;
+        }
+    }
+
+    static BSTR RandomText(std::mt19937& random) {
+        if (random() % 8 == 0) {
+            return nullptr;
+        }
+        constexpr wchar_t kUnits[] = L"0123456789abcXYZ \u4e2d\u00e9";
+        std::wstring text(random() % 2 == 0 ? random() % 16 : random() % 401, L'0');
+        for (wchar_t& unit : text) {
+            unit = random() % 50 == 0 ? L'\0' : kUnits[random() % (std::size(kUnits) - 1)];
+        }
+        return ::SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+    }
+
+    DISPID member_;
+    WORD flags_;
+    Variant storage_[kMostArguments];
+    VARIANT links_[kMostArguments];
+    VARIANTARG arguments_[kMostArguments];
+    DISPID named_[3];
+    DISPPARAMS params_;
+    Variant result_storage_;
+    EXCEPINFO exception_storage_{};
+    UINT argument_error_storage_ = 0;
+    VARIANT* result_;
+    EXCEPINFO* exception_;
+    UINT* argument_error_;
+};
+
+// The bytes the process's heaps grew by in `count` random calls on `target`, counted from the
+// 2,000th (the first calls of a rare form may fill a cache), with a new login every 200 calls (by
+// reference, as VBScript passes variables). The platform's string cache is off: a released string
+// goes back to the heap at once.
+std::size_t RandomCallGrowth(IDispatch* target, const std::wstring& port, int count) {
+    const auto no_cache = reinterpret_cast<void(WINAPI*)()>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"oleaut32.dll"), "SetOaNoCache")));
+    EXPECT_NE(no_cache, nullptr);
+    no_cache();
+    const wchar_t* const login[] = {L"127.0.0.1", port.c_str(), L"demo", L"demo"};
+    std::mt19937 random(20261225);
+    std::size_t before = 0;
+    for (int i = 0; i < 2000 + count; ++i) {
+        if (i == 2000) {
+            before = HeapBytesInUse();
+        }
+        if (i % 200 == 0) {
+            Variant values[4], status;
+            VARIANTARG args[5] = {RefTo(status.get())};
+            for (int k = 0; k < 4; ++k) {
+                V_VT(values[k].get()) = VT_BSTR;
+                V_BSTR(values[k].get()) = ::SysAllocString(login[k]);
+                args[4 - k] = RefTo(values[k].get());
+            }
+            DISPPARAMS params{args, nullptr, 5, 0};
+            target->Invoke(1, IID_NULL, 0, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr);
+        }
+        RandomCall(random).On(target);
+    }
+    const std::size_t after = HeapBytesInUse();
+    return after > before ? after - before : 0;
+}
+
+// Random calls in every form grow the process no more than the same calls grow it against the
+// platform's own dispatch object over the same type information: the platform keeps some of what it
+// converted of a call it refuses, and a call it refuses must not be made twice. The gateway is
+// another process, so that its memory is not counted. VRL_RANDOM_CALLS sets the number of calls
+// (100,000) when measuring by hand.
+TEST_P(ReferenceArguments, RandomCallsGrowNoMoreThanThePlatformsOwn) {
+    const BackgroundProcess simulator(L"\"" + WindowsPath(VRL_SIMULATOR_PATH) + L"\" --port 0");
+    const std::string listening = simulator.FirstLine(120000);  // "listening on 127.0.0.1:PORT"
+    const auto colon = listening.rfind(':');
+    ASSERT_NE(colon, std::string::npos) << listening;
+    const std::wstring port(listening.begin() + static_cast<std::ptrdiff_t>(colon) + 1, listening.end());
+    NullVorel null_vorel;
+    ComPtr<IDispatch> platform;
+    MakePlatformDispatch(null_vorel, platform);
+
+    const char* const setting = std::getenv("VRL_RANDOM_CALLS");
+    const int calls = setting != nullptr ? std::atoi(setting) : 100000;
+    const std::size_t platform_growth = RandomCallGrowth(platform.get(), port, calls);
+    const std::size_t own_growth = RandomCallGrowth(dispatch_.get(), port, calls);
+    std::printf("%d random calls: the platform's object grew %zu bytes, ours %zu\n", calls, platform_growth,
+                own_growth);
+    EXPECT_LE(own_growth, platform_growth + 16 * 1024);
+}
+
 TEST_P(ReferenceArguments, ArgumentsTheTypeInformationRefusesRunNothing) {
     Start();
     std::vector<std::unique_ptr<Variant>> keep;
@@ -433,6 +655,30 @@ TEST_P(ReferenceArguments, ArgumentsTheTypeInformationRefusesRunNothing) {
     EXPECT_EQ(Received(), 1u);
     EXPECT_EQ(V_VT(status.get()), VT_EMPTY);
     EXPECT_EQ(V_VT(text.get()), VT_EMPTY);
+
+    // A call refused for another argument (here a missing message) is refused once: the platform
+    // keeps some of what it converted of a call it refuses, and a second try would keep it again.
+    NullVorel null_vorel;
+    ComPtr<IDispatch> platform;
+    MakePlatformDispatch(null_vorel, platform);
+    Variant number, missing;
+    V_VT(number.get()) = VT_R8;
+    V_R8(number.get()) = 1.5;
+    V_VT(missing.get()) = VT_ERROR;
+    V_ERROR(missing.get()) = DISP_E_PARAMNOTFOUND;
+    VARIANTARG refused[4] = {RefTo(text.get()), RefTo(status.get()), *missing.get(), *number.get()};
+    DISPPARAMS params{refused, nullptr, 4, 0};
+    const auto growth = [&](IDispatch* target) {
+        const std::size_t before = HeapBytesInUse();
+        for (int i = 0; i < 1000; ++i) {
+            EXPECT_TRUE(FAILED(target->Invoke(2, IID_NULL, 0, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr)));
+        }
+        const std::size_t after = HeapBytesInUse();
+        return after > before ? after - before : 0;
+    };
+    const std::size_t platform_growth = growth(platform.get());
+    EXPECT_LE(growth(dispatch_.get()), platform_growth + 1024);
+    EXPECT_EQ(Received(), 1u);
 }
 
 // Every by-reference form a host may pass for pVal and pBVal, behind chains of variant references of
