@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the dispatch benchmark for x64 and runs it under 64-bit Wine: a by-name call against the
-# same call through the table of methods, and the cached name look-up against the type
-# information's own, each pair interleaved in one run.
+# platform's ITypeInfo::Invoke on our object and the same call through the table of methods (our
+# own share of the by-name call follows), and the cached name look-up against the type
+# information's own, each group interleaved in one run; then the heap allocations of a call.
 # Usage: scripts/dispatch-bench.sh [BUILD_DIR] [CALLS_PER_BATCH] [BATCHES]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)

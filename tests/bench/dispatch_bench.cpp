@@ -1,7 +1,8 @@
-// Late binding against early binding, and the holder's cached name look-up against the type
-// information's own, each pair timed in the same run and interleaved. Prints the median time per
-// call of each and the ratios, then the heap allocations of one early-bound SendMsg over a live
-// connection to the gateway simulator. Run under 64-bit Wine by scripts/dispatch-bench.sh.
+// Late binding against the platform's own ITypeInfo::Invoke on our object and against early
+// binding, and the holder's cached name look-up against the type information's own, each group timed
+// in the same run and interleaved. Prints the median time per call of each, our share of a by-name
+// call and the ratios, then the heap allocations of a by-name QueryMsg and of an early-bound SendMsg
+// over a live connection to the gateway simulator. Run under 64-bit Wine by scripts/dispatch-bench.sh.
 #include <algorithm>
 #include <atomic>
 #include <cstdio>

@@ -106,10 +106,8 @@ TEST(VorelSocketLibrary, ConcurrentConnectionsKeepTheirSockets) {
     constexpr int kThreads = 2;
     constexpr int kConnections = 10000;
     const BackgroundProcess simulator(L"\"" + WindowsPath(VRL_SIMULATOR_PATH) + L"\" --port 0");
-    const std::string listening = simulator.FirstLine(120000);  // "listening on 127.0.0.1:PORT"
-    const auto colon = listening.rfind(':');
-    ASSERT_NE(colon, std::string::npos) << listening;
-    const std::wstring port(listening.begin() + static_cast<std::ptrdiff_t>(colon) + 1, listening.end());
+    const std::wstring port = ListeningPort(simulator);
+    ASSERT_FALSE(port.empty());
 
     std::atomic<int> failures{0};
     std::latch all_ready(kThreads);

@@ -59,6 +59,15 @@ inline std::size_t HeapBytesInUse() {
     return bytes;
 }
 
+// Turns the platform's string cache off for the rest of the process: a released BSTR then goes back
+// to the heap at once, and heap growth counts every string still held.
+inline void TurnStringCacheOff() {
+    const auto no_cache = reinterpret_cast<void(WINAPI*)()>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"oleaut32.dll"), "SetOaNoCache")));
+    ASSERT_NE(no_cache, nullptr);
+    no_cache();
+}
+
 class ModuleScope : public ::testing::Test {
 protected:
     void SetUp() override {

@@ -236,11 +236,7 @@ protected:
             }
             return failed;
         };
-        // Without the string cache a released BSTR goes back to the heap at once.
-        const auto no_cache = reinterpret_cast<void(WINAPI*)()>(
-            reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"oleaut32.dll"), "SetOaNoCache")));
-        ASSERT_NE(no_cache, nullptr);
-        no_cache();
+        TurnStringCacheOff();
         EXPECT_EQ(failures(count), 0);
         const std::size_t before = HeapBytesInUse();
         EXPECT_EQ(failures(count), 0);
@@ -503,21 +499,20 @@ public:
             named_[i] = static_cast<DISPID>(random() % 7) - 1;
         }
         params_ = {count == 0 ? nullptr : arguments_, named == 0 ? nullptr : named_, count, named};
-        const unsigned pointers = random() % 8;
-        result_ = (pointers & 1) != 0 ? result_storage_.get() : nullptr;
-        exception_ = (pointers & 2) != 0 ? &exception_storage_ : nullptr;
-        argument_error_ = (pointers & 4) != 0 ? &argument_error_storage_ : nullptr;
+        pointers_ = random() % 8;
     }
     RandomCall(const RandomCall&) = delete;
     RandomCall& operator=(const RandomCall&) = delete;
     ~RandomCall() {
-        ::SysFreeString(exception_storage_.bstrSource);
-        ::SysFreeString(exception_storage_.bstrDescription);
-        ::SysFreeString(exception_storage_.bstrHelpFile);
+        ::SysFreeString(exception_.bstrSource);
+        ::SysFreeString(exception_.bstrDescription);
+        ::SysFreeString(exception_.bstrHelpFile);
     }
 
     HRESULT On(IDispatch* target) {
-        return target->Invoke(member_, IID_NULL, 0, flags_, &params_, result_, exception_, argument_error_);
+        return target->Invoke(member_, IID_NULL, 0, flags_, &params_, (pointers_ & 1) != 0 ? result_.get() : nullptr,
+                              (pointers_ & 2) != 0 ? &exception_ : nullptr,
+                              (pointers_ & 4) != 0 ? &argument_error_ : nullptr);
     }
 
 private:
@@ -575,23 +570,16 @@ private:
     VARIANTARG arguments_[kMostArguments];
     DISPID named_[3];
     DISPPARAMS params_;
-    Variant result_storage_;
-    EXCEPINFO exception_storage_{};
-    UINT argument_error_storage_ = 0;
-    VARIANT* result_;
-    EXCEPINFO* exception_;
-    UINT* argument_error_;
+    unsigned pointers_;  // which of the result, exception and argument-error pointers are passed
+    Variant result_;
+    EXCEPINFO exception_{};
+    UINT argument_error_ = 0;
 };
 
 // The bytes the process's heaps grew by in `count` random calls on `target`, counted from the
 // 2,000th (the first calls of a rare form may fill a cache), with a new login every 200 calls (by
-// reference, as VBScript passes variables). The platform's string cache is off: a released string
-// goes back to the heap at once.
+// reference, as VBScript passes variables).
 std::size_t RandomCallGrowth(IDispatch* target, const std::wstring& port, int count) {
-    const auto no_cache = reinterpret_cast<void(WINAPI*)()>(
-        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"oleaut32.dll"), "SetOaNoCache")));
-    EXPECT_NE(no_cache, nullptr);
-    no_cache();
     const wchar_t* const login[] = {L"127.0.0.1", port.c_str(), L"demo", L"demo"};
     std::mt19937 random(20261225);
     std::size_t before = 0;
@@ -623,16 +611,15 @@ std::size_t RandomCallGrowth(IDispatch* target, const std::wstring& port, int co
 // (100,000) when measuring by hand.
 TEST_P(ReferenceArguments, RandomCallsGrowNoMoreThanThePlatformsOwn) {
     const BackgroundProcess simulator(L"\"" + WindowsPath(VRL_SIMULATOR_PATH) + L"\" --port 0");
-    const std::string listening = simulator.FirstLine(120000);  // "listening on 127.0.0.1:PORT"
-    const auto colon = listening.rfind(':');
-    ASSERT_NE(colon, std::string::npos) << listening;
-    const std::wstring port(listening.begin() + static_cast<std::ptrdiff_t>(colon) + 1, listening.end());
+    const std::wstring port = ListeningPort(simulator);
+    ASSERT_FALSE(port.empty());
     NullVorel null_vorel;
     ComPtr<IDispatch> platform;
     MakePlatformDispatch(null_vorel, platform);
 
     const char* const setting = std::getenv("VRL_RANDOM_CALLS");
     const int calls = setting != nullptr ? std::atoi(setting) : 100000;
+    TurnStringCacheOff();
     const std::size_t platform_growth = RandomCallGrowth(platform.get(), port, calls);
     const std::size_t own_growth = RandomCallGrowth(dispatch_.get(), port, calls);
     std::printf("%d random calls: the platform's object grew %zu bytes, ours %zu\n", calls, platform_growth,
@@ -668,6 +655,7 @@ TEST_P(ReferenceArguments, ArgumentsTheTypeInformationRefusesRunNothing) {
     V_ERROR(missing.get()) = DISP_E_PARAMNOTFOUND;
     VARIANTARG refused[4] = {RefTo(text.get()), RefTo(status.get()), *missing.get(), *number.get()};
     DISPPARAMS params{refused, nullptr, 4, 0};
+    TurnStringCacheOff();
     const auto growth = [&](IDispatch* target) {
         const std::size_t before = HeapBytesInUse();
         for (int i = 0; i < 1000; ++i) {

@@ -124,6 +124,15 @@ std::string BackgroundProcess::FirstLine(unsigned long timeout_ms) const {
     return {};
 }
 
+std::wstring ListeningPort(const BackgroundProcess& simulator) {
+    const std::string line = simulator.FirstLine(120000);
+    const auto colon = line.rfind(':');
+    if (line.rfind("listening on ", 0) != 0 || colon == std::string::npos) {
+        return {};
+    }
+    return std::wstring(line.begin() + static_cast<std::ptrdiff_t>(colon) + 1, line.end());
+}
+
 std::wstring WindowsPath(const std::wstring& unix_path) {
     std::wstring path = unix_path;
     std::replace(path.begin(), path.end(), L'/', L'\\');

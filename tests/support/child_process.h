@@ -32,6 +32,10 @@ private:
     void* process_ = nullptr;
 };
 
+// The port a gateway simulator started with "--port 0" listens on, from its first line ("listening
+// on 127.0.0.1:PORT"); empty when it says nothing of the kind within two minutes.
+std::wstring ListeningPort(const BackgroundProcess& simulator);
+
 // A Unix path ("/work/...") as the prefix's programs see it ("Z:\work\...").
 std::wstring WindowsPath(const std::wstring& unix_path);
 
