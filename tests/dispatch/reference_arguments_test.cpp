@@ -608,7 +608,7 @@ std::size_t RandomCallGrowth(IDispatch* target, const std::wstring& port, int co
 // platform's own dispatch object over the same type information: the platform keeps some of what it
 // converted of a call it refuses, and a call it refuses must not be made twice. The gateway is
 // another process, so that its memory is not counted. VRL_RANDOM_CALLS sets the number of calls
-// (100,000) when measuring by hand.
+// (50,000) when measuring by hand.
 TEST_P(ReferenceArguments, RandomCallsGrowNoMoreThanThePlatformsOwn) {
     const BackgroundProcess simulator(L"\"" + WindowsPath(VRL_SIMULATOR_PATH) + L"\" --port 0");
     const std::wstring port = ListeningPort(simulator);
@@ -618,7 +618,7 @@ TEST_P(ReferenceArguments, RandomCallsGrowNoMoreThanThePlatformsOwn) {
     MakePlatformDispatch(null_vorel, platform);
 
     const char* const setting = std::getenv("VRL_RANDOM_CALLS");
-    const int calls = setting != nullptr ? std::atoi(setting) : 100000;
+    const int calls = setting != nullptr ? std::atoi(setting) : 50000;
     TurnStringCacheOff();
     const std::size_t platform_growth = RandomCallGrowth(platform.get(), port, calls);
     const std::size_t own_growth = RandomCallGrowth(dispatch_.get(), port, calls);
