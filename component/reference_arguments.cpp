@@ -181,13 +181,19 @@ public:
 
     DISPPARAMS* Params() noexcept { return &params_; }
 
-    // Switches the status argument to the other integer form while the platform's is not known;
-    // false when there is none to switch.
+    // Switches the status argument to the other integer form while the platform's is not known, or
+    // when it is the other one (learned by another thread while this call was under way); false
+    // when there is nothing to switch.
     bool SwitchStatusForm() noexcept {
-        if (status_argument_ == nullptr || g_status_form_known.load(std::memory_order_acquire)) {
+        if (status_argument_ == nullptr) {
             return false;
         }
-        V_VT(status_argument_) = OtherStatusForm(V_VT(status_argument_));
+        const VARTYPE other = OtherStatusForm(V_VT(status_argument_));
+        if (g_status_form_known.load(std::memory_order_acquire) &&
+            g_status_form.load(std::memory_order_relaxed) != other) {
+            return false;
+        }
+        V_VT(status_argument_) = other;
         return true;
     }
     // After a call went through: its status argument's form is the platform's.
