@@ -21,8 +21,14 @@ constexpr int kMostLinks = 64;
 // one of them, a refused call is tried again with the other; after that the form that worked is the
 // only one. A call refused for another argument is then not tried twice: the platform does not
 // always release what it converted of a call it refuses, and a second try would leak it again.
-std::atomic<VARTYPE> g_status_form{kByRefInt};
-std::atomic<bool> g_status_form_known{false};
+// VT_EMPTY until a call has gone through.
+std::atomic<VARTYPE> g_known_status_form{VT_EMPTY};
+
+// The form to try first: the known one, else the declared one.
+VARTYPE StatusForm() noexcept {
+    const VARTYPE known = g_known_status_form.load(std::memory_order_relaxed);
+    return known != VT_EMPTY ? known : kByRefInt;
+}
 
 VARTYPE OtherStatusForm(VARTYPE form) noexcept {
     return form == kByRefInt ? kByRefI4 : kByRefInt;
@@ -189,8 +195,8 @@ public:
             return false;
         }
         const VARTYPE other = OtherStatusForm(V_VT(status_argument_));
-        if (g_status_form_known.load(std::memory_order_acquire) &&
-            g_status_form.load(std::memory_order_relaxed) != other) {
+        if (const VARTYPE known = g_known_status_form.load(std::memory_order_relaxed);
+            known != VT_EMPTY && known != other) {
             return false;
         }
         V_VT(status_argument_) = other;
@@ -198,9 +204,9 @@ public:
     }
     // After a call went through: its status argument's form is the platform's.
     void KeepStatusForm() const noexcept {
-        if (status_argument_ != nullptr && !g_status_form_known.load(std::memory_order_relaxed)) {
-            g_status_form.store(V_VT(status_argument_), std::memory_order_relaxed);
-            g_status_form_known.store(true, std::memory_order_release);
+        if (status_argument_ != nullptr &&
+            g_known_status_form.load(std::memory_order_relaxed) != V_VT(status_argument_)) {
+            g_known_status_form.store(V_VT(status_argument_), std::memory_order_relaxed);
         }
     }
 
@@ -225,7 +231,7 @@ private:
         if (variable == nullptr && (V_VT(&argument) & VT_BYREF) != 0) {
             if (type == VT_I4 && IsStatusForm(V_VT(&argument))) {
                 // The caller's int, tagged in the form the platform takes.
-                V_VT(&argument) = g_status_form.load(std::memory_order_relaxed);
+                V_VT(&argument) = StatusForm();
                 status_argument_ = &argument;
             }
             return true;
@@ -244,7 +250,7 @@ private:
             V_BSTRREF(&argument) = &V_BSTR(&result.storage);
         } else {
             // Both integer forms have the same storage: only the tag changes if one is refused.
-            V_VT(&argument) = g_status_form.load(std::memory_order_relaxed);
+            V_VT(&argument) = StatusForm();
             V_I4REF(&argument) = &V_I4(&result.storage);
             status_argument_ = &argument;
         }

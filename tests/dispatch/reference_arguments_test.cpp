@@ -46,6 +46,20 @@ VARIANTARG RefTo(VARIANT* target) {
     return arg;
 }
 
+// StartCon on `target` to the demo account at 127.0.0.1:`port`, with every argument by reference as
+// VBScript passes variables; the status lands in `status`.
+HRESULT LogIn(IDispatch* target, const std::wstring& port, Variant& status) {
+    const wchar_t* const texts[] = {L"127.0.0.1", port.c_str(), L"demo", L"demo"};
+    Variant values[4];
+    VARIANTARG args[5] = {RefTo(status.get())};
+    for (int k = 0; k < 4; ++k) {
+        SetText(values[k], texts[k]);
+        args[4 - k] = RefTo(values[k].get());
+    }
+    DISPPARAMS params{args, nullptr, 5, 0};
+    return target->Invoke(1, IID_NULL, 0, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr);
+}
+
 // A chain of VT_BYREF|VT_VARIANT references ending at a variant, as a host builds one when it passes
 // on a by-reference parameter of its own; the argument refers to the first link.
 struct Chain {
@@ -203,14 +217,7 @@ protected:
     // StartCon with every argument by reference, as VBScript passes variables.
     void Start() {
         Variant status;
-        Variant ip, port, user, password;
-        SetText(ip, L"127.0.0.1");
-        SetText(port, port_.c_str());
-        SetText(user, L"demo");
-        SetText(password, L"demo");
-        ASSERT_EQ(Call(1, {RefTo(ip.get()), RefTo(port.get()), RefTo(user.get()), RefTo(password.get()),
-                           RefTo(status.get())}),
-                  S_OK);
+        ASSERT_EQ(LogIn(dispatch_.get(), port_, status), S_OK);
         ASSERT_EQ(V_VT(status.get()), VT_I4);
         ASSERT_EQ(V_I4(status.get()), 0);
     }
@@ -580,7 +587,6 @@ private:
 // 2,000th (the first calls of a rare form may fill a cache), with a new login every 200 calls (by
 // reference, as VBScript passes variables).
 std::size_t RandomCallGrowth(IDispatch* target, const std::wstring& port, int count) {
-    const wchar_t* const login[] = {L"127.0.0.1", port.c_str(), L"demo", L"demo"};
     std::mt19937 random(20261225);
     std::size_t before = 0;
     for (int i = 0; i < 2000 + count; ++i) {
@@ -588,15 +594,8 @@ std::size_t RandomCallGrowth(IDispatch* target, const std::wstring& port, int co
             before = HeapBytesInUse();
         }
         if (i % 200 == 0) {
-            Variant values[4], status;
-            VARIANTARG args[5] = {RefTo(status.get())};
-            for (int k = 0; k < 4; ++k) {
-                V_VT(values[k].get()) = VT_BSTR;
-                V_BSTR(values[k].get()) = ::SysAllocString(login[k]);
-                args[4 - k] = RefTo(values[k].get());
-            }
-            DISPPARAMS params{args, nullptr, 5, 0};
-            target->Invoke(1, IID_NULL, 0, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr);
+            Variant status;
+            LogIn(target, port, status);
         }
         RandomCall(random).On(target);
     }
