@@ -13,54 +13,75 @@ command -v apt-get >/dev/null || fail "apt-get not found: this script targets De
 
 export DEBIAN_FRONTEND=noninteractive
 
-# The Debian mirror this machine already uses (deb822 or one-line format).
+codename=$(release_codename)
+[ -n "$codename" ] || fail "no VERSION_CODENAME in /etc/os-release"
+
+# The Debian mirror this machine already uses for its release (deb822 or one-line format).
 debian_mirror() {
     local f uri
     for f in /etc/apt/sources.list.d/*.sources; do
         [ -f "$f" ] || continue
-        uri=$(awk '/^URIs:/{u=$2} /^Suites:/{ if ($0 ~ /bookworm( |$)/ && u != "") { print u; exit } }' "$f")
+        uri=$(awk -v r="$codename" '/^URIs:/{u=$2} /^Suites:/{ if ($0 ~ (r "( |$)") && u != "") { print u; exit } }' "$f")
         [ -n "$uri" ] && { echo "$uri"; return; }
     done
     for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
         [ -f "$f" ] || continue
-        uri=$(awk '$1=="deb" && $0 ~ / bookworm / { for (i=2;i<=NF;i++) if ($i ~ /^[a-z]+:\/\//) { print $i; exit } }' "$f")
+        uri=$(awk -v r="$codename" '$1=="deb" && $0 ~ (" " r " ") { for (i=2;i<=NF;i++) if ($i ~ /^[a-z]+:\/\//) { print $i; exit } }' "$f")
         [ -n "$uri" ] && { echo "$uri"; return; }
     done
 }
 
+# Does this kernel refuse 32-bit x86 programs ("Exec format error"), with no emulator registered for
+# them? Asked of the smallest such program (it exits 0 at once), before anything is installed.
+refuses_32bit() {
+    local probe out
+    probe=$(mktemp) || return 1
+    printf '\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00\x01\x00\x00\x00\x54\x80\x04\x08'\
+'\x34\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x34\x00\x20\x00\x01\x00\x00\x00\x00\x00\x00\x00\x01\x00\x00\x00'\
+'\x00\x00\x00\x00\x00\x80\x04\x08\x00\x80\x04\x08\x5b\x00\x00\x00\x5b\x00\x00\x00\x05\x00\x00\x00\x00\x10\x00\x00'\
+'\x31\xdb\x31\xc0\x40\xcd\x80' >"$probe"
+    chmod +x "$probe"
+    out=$("$probe" 2>&1) || true
+    rm -f "$probe"
+    [[ $out == *"Exec format error"* ]]
+}
+
+# Everything the sources need is in place before the one index update: the i386 architecture, and,
+# where the kernel needs qemu-user's emulator for 32-bit Wine, the backports suite for a qemu-user
+# fast enough to start Wine.
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
     say "adding the i386 architecture"
     dpkg --add-architecture i386
-    apt_updated=0
 fi
-
-install_packages cmake ninja-build make g++ clang libclang-rt-14-dev llvm \
-    googletest libbenchmark-dev libasio-dev python3 \
-    g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64 \
-    wine wine64 wine32:i386 zip unzip procps wixl osslsigncode openssl
-
-# Can this kernel run 32-bit programs? Debian's 32-bit Wine loader is one.
-runs_32bit() { /usr/lib/wine/wine --version >/dev/null 2>&1; }
-
-if ! runs_32bit; then
-    say "the kernel cannot run 32-bit programs: setting up qemu-user's i386 emulator"
-    if ! apt-cache policy 2>/dev/null | grep -q 'bookworm-backports'; then
+packages=(cmake ninja-build make g++ clang libclang-rt-14-dev llvm
+    googletest libbenchmark-dev libasio-dev python3
+    g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64
+    wine wine64 wine32:i386 zip unzip procps wixl osslsigncode openssl)
+needs_qemu=0
+if refuses_32bit; then
+    needs_qemu=1
+    say "the kernel cannot run 32-bit programs: 32-bit Wine needs qemu-user's i386 emulator"
+    if ! grep -qs "$codename-backports" /etc/apt/sources.list /etc/apt/sources.list.d/*.list /etc/apt/sources.list.d/*.sources; then
         mirror=$(debian_mirror)
-        [ -n "$mirror" ] || fail "no Debian bookworm mirror found in the apt sources to add bookworm-backports from"
-        say "adding bookworm-backports from $mirror"
+        [ -n "$mirror" ] || fail "no Debian $codename mirror found in the apt sources to add $codename-backports from"
+        say "adding $codename-backports from $mirror"
         cat >/etc/apt/sources.list.d/vrlcom-backports.sources <<SRC
 Types: deb
 URIs: $mirror
-Suites: bookworm-backports
+Suites: $codename-backports
 Components: main
 Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
 SRC
-        apt_updated=0
     fi
     qemu_ver=$(dpkg-query -W -f='${Version}' qemu-user 2>/dev/null || true)
     if [ -z "$qemu_ver" ] || dpkg --compare-versions "$qemu_ver" lt 1:10; then
-        apt_install -t bookworm-backports qemu-user
+        packages+=("qemu-user/$codename-backports")
     fi
+fi
+
+install_packages "${packages[@]}"
+
+if [ "$needs_qemu" -eq 1 ]; then
     qemu=$(command -v qemu-i386 || command -v qemu-i386-static || true)
     [ -n "$qemu" ] || fail "qemu-i386 not found after installing qemu-user"
     if [ ! -e /proc/sys/fs/binfmt_misc/register ]; then
@@ -75,8 +96,9 @@ SRC
     mask='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
     printf ':vrlcom-i386:M::%s:%s:%s:F\n' "$magic" "$mask" "$qemu" >/proc/sys/fs/binfmt_misc/register \
         || fail "cannot register $qemu with binfmt_misc"
-    runs_32bit || fail "32-bit programs still do not run through $qemu"
     say "32-bit programs run through $qemu"
 fi
+# Debian's 32-bit Wine loader must start, natively or emulated.
+/usr/lib/wine/wine --version >/dev/null 2>&1 || fail "32-bit Wine does not start"
 
 say "ready"
