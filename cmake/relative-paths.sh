@@ -4,12 +4,16 @@
 # it (the commands run there) and every path into the source tree made relative to src, the link to
 # it in the build tree. The compiler and the linker write their command lines into the debug
 # information: so that no folder of the machine does, and the same commit gives the same PDBs
-# wherever it is built.
+# wherever it is built. Macro definitions keep their paths: tests name files they open at run time,
+# from another folder, and what ships defines none.
 source=$1 build=$2
 shift 2
 args=()
 for arg in "$@"; do
-    arg=${arg//"$build/"/}
-    args+=("${arg//"$source/"/src/}")
+    if [[ $arg != -D* ]]; then
+        arg=${arg//"$build/"/}
+        arg=${arg//"$source/"/src/}
+    fi
+    args+=("$arg")
 done
 exec "${args[@]}"
