@@ -78,12 +78,6 @@ else()
     set(VRL_WIN64 no)
     set(VRL_SYSKIND win32)
 endif()
-# The time of the files in the MSIs and of the MSIs themselves: the commit's, which scripts/package.sh
-# sets, or else a fixed one (1980-01-01, the earliest that a cabinet holds).
-set(VRL_SOURCE_DATE_EPOCH $ENV{SOURCE_DATE_EPOCH})
-if(NOT VRL_SOURCE_DATE_EPOCH)
-    set(VRL_SOURCE_DATE_EPOCH 315532800)
-endif()
 # The library's flags as the platform registers a library loaded from a file: none of its own, and
 # LIBFLAG_FHASDISKIMAGE (8).
 set(VRL_LIB_FLAGS 8)

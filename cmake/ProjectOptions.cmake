@@ -57,6 +57,13 @@ if(WIN32)
         add_link_options(-Wl,--high-entropy-va)
     endif()
     add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601 WINVER=0x0601)
+    # The time that generated files carry (the type library, the MSIs and their files): the
+    # commit's, which scripts/package.sh sets, or else a fixed one (1980-01-01, the earliest that a
+    # cabinet holds).
+    set(VRL_SOURCE_DATE_EPOCH $ENV{SOURCE_DATE_EPOCH})
+    if(NOT VRL_SOURCE_DATE_EPOCH)
+        set(VRL_SOURCE_DATE_EPOCH 315532800)
+    endif()
     # The architecture's folder in the package: x86 or x64.
     if(CMAKE_SIZEOF_VOID_P EQUAL 8)
         set(VRL_ARCH x64)
