@@ -19,8 +19,10 @@ list(GET vrl_gcc_dirs -1 vrl_gcc)
 set(vrl_cxx ${vrl_gcc}/include/c++)
 set(CMAKE_CXX_FLAGS_INIT "-isystem ${vrl_cxx} -isystem ${vrl_cxx}/${VRL_MINGW} -isystem ${vrl_cxx}/backward")
 string(APPEND CMAKE_CXX_FLAGS_INIT " -D__GXX_TYPEINFO_EQUALITY_INLINE=0")
+# -B: GCC's crtbegin.o and crtend.o too, not the MinGW runtime's own: on x86 they register the DWARF
+# unwind tables with libgcc's unwinder, without which no C++ exception is ever caught.
 foreach(kind EXE SHARED MODULE)
-    set(CMAKE_${kind}_LINKER_FLAGS_INIT "-fuse-ld=lld -L${vrl_gcc}")
+    set(CMAKE_${kind}_LINKER_FLAGS_INIT "-fuse-ld=lld -L${vrl_gcc} -B${vrl_gcc}")
 endforeach()
 
 set(CMAKE_FIND_ROOT_PATH /usr/${VRL_MINGW})
