@@ -33,6 +33,9 @@ fi
 bash scripts/bootstrap.sh >/dev/null
 root=$(realpath -m "${VRL_BUILD_ROOT:-build}")
 out=$root/package
+staging=""
+# Nothing of the build trees' Wine is left running, on success or failure.
+trap 'rm -rf "$staging"; bash scripts/stop-wineservers.sh "$root/win32" "$root/win64"' EXIT
 mkdir -p "$out"
 log=$out/package.log
 : >"$log"
@@ -73,7 +76,6 @@ symbols=$out/VRLCOM-$version-symbols.zip
 
 # The debug information, under the names the DLLs' .gnu_debuglink sections give.
 staging=$(mktemp -d)
-trap 'rm -rf "$staging"' EXIT
 mkdir -p "$staging/x86" "$staging/x64" "$staging/tools"
 cp "$root/win32/release/VRLCOM.DLL.debug" "$staging/x86/"
 cp "$root/win64/release/VRLCOM.DLL.debug" "$staging/x64/"
