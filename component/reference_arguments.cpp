@@ -1,7 +1,6 @@
 #include "reference_arguments.h"
 
 #include <atomic>
-#include <utility>
 
 namespace vrl::component {
 namespace {
