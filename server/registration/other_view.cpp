@@ -12,26 +12,21 @@ namespace {
 using regscript::kPathSize;
 
 // Whether the user's classes have a view per architecture, as on 64-bit Windows 7 and later (Wine
-// keeps one CLSID key for both): only one view of the user's CLSID key exists, or the registry's
-// full names of the two differ. Names the platform does not tell count as two views, as Windows
-// keeps them.
+// keeps one CLSID key for both): the registry's full names of the two views of the user's CLSID key
+// differ. Where either name cannot be had (no such key in one view, or the platform does not tell)
+// they count as two: the other view is then read, and registers the class or not.
 bool UserClassesHaveTwoViews() noexcept {
-    RegistryKey views[2];
-    LSTATUS opened[2];
     union {
         OBJECT_NAME_INFORMATION info;
         BYTE room[1024];
     } names[2];
     for (int i = 0; i < 2; ++i) {
-        opened[i] = ::RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Classes\\CLSID", 0,
-                                    KEY_QUERY_VALUE | (i == 0 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY), views[i].put());
-        if (opened[i] == ERROR_SUCCESS &&
-            !NT_SUCCESS(::NtQueryObject(views[i].get(), ObjectNameInformation, &names[i], sizeof names[i], nullptr))) {
+        const REGSAM access = KEY_QUERY_VALUE | (i == 0 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY);
+        RegistryKey view;
+        if (::RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Classes\\CLSID", 0, access, view.put()) != ERROR_SUCCESS ||
+            !NT_SUCCESS(::NtQueryObject(view.get(), ObjectNameInformation, &names[i], sizeof names[i], nullptr))) {
             return true;
         }
-    }
-    if (opened[0] != ERROR_SUCCESS || opened[1] != ERROR_SUCCESS) {
-        return opened[0] != opened[1];
     }
     const UNICODE_STRING& first = names[0].info.Name;
     const UNICODE_STRING& second = names[1].info.Name;
