@@ -33,4 +33,8 @@ trap 'rm -f "$out" "$err"' EXIT
 rc=$?
 tr -d '\r' <"$out"
 tr -d '\r' <"$err" >&2
+# Once Wine's debugger has ended a program that crashed, its exit code may still be 0.
+if [ "$rc" -eq 0 ] && grep -q '^wine: Unhandled ' "$err"; then
+    rc=1
+fi
 exit $rc
