@@ -70,9 +70,14 @@ if(WIN32)
     else()
         set(VRL_ARCH x86)
     endif()
-    # Test programs run under Wine, in a private prefix per architecture inside the build tree.
+    # Test programs run under Wine, in a private prefix per architecture inside the build tree. The
+    # tree's pristine prefix is booted once and never runs anything: every other prefix of the tree
+    # is a copy of it, and the tests that register or install for real each get a copy of their own,
+    # made afresh for each run.
     set(VRL_WINE_RUN ${CMAKE_SOURCE_DIR}/cmake/wine-run.sh)
+    set(VRL_FRESH_PREFIX ${CMAKE_SOURCE_DIR}/cmake/fresh-prefix.sh)
     set(VRL_WINE_PREFIX ${CMAKE_BINARY_DIR}/wineprefix)
+    set(VRL_PRISTINE_PREFIX ${CMAKE_BINARY_DIR}/wineprefix-pristine)
     set(CMAKE_CROSSCOMPILING_EMULATOR ${VRL_WINE_RUN} ${VRL_WINE_ARCH} ${VRL_WINE_PREFIX})
 endif()
 

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # wine-run.sh ARCH PREFIX PROGRAM [ARGS...]
 # Runs a Windows program under Wine of the given architecture (win32 or win64) in a private prefix,
-# creating the prefix on first use. Wine's output is collected in files (Wine's background processes
+# made on first use. Wine's output is collected in files (Wine's background processes
 # inherit it and outlive the program) and printed with CR stripped; the program's exit code is kept.
 set -u
 arch=$1 prefix=$2; shift 2
@@ -14,15 +14,13 @@ export WINEPREFIX=$prefix WINEARCH=$arch WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 wineserver=/usr/lib/wine/wineserver
 
+# A new prefix is a copy of the pristine one beside it, which is booted once: a copy takes a second
+# where a boot takes many.
 mkdir -p "$(dirname "$prefix")"
 (
     flock 9
     if [ ! -f "$prefix/.vrl-ready" ]; then
-        rm -rf "$prefix"
-        "$wine" wineboot -i >"$prefix.boot.log" 2>&1 </dev/null
-        "$wineserver" -w
-        [ -f "$prefix/system.reg" ] || { echo "wine-run.sh: wineboot failed, see $prefix.boot.log" >&2; exit 1; }
-        touch "$prefix/.vrl-ready"
+        "$(dirname "$0")/fresh-prefix.sh" "$arch" "$(dirname "$prefix")/wineprefix-pristine" "$prefix" || exit 1
     fi
 ) 9>"$prefix.lock" || exit 1
 
@@ -35,4 +33,8 @@ trap 'rm -f "$out" "$err"' EXIT
 rc=$?
 tr -d '\r' <"$out"
 tr -d '\r' <"$err" >&2
+# Once Wine's debugger has ended a program that crashed, its exit code may still be 0.
+if [ "$rc" -eq 0 ] && grep -q '^wine: Unhandled ' "$err"; then
+    rc=1
+fi
 exit $rc

@@ -1,12 +1,9 @@
 #include "reference_arguments.h"
 
 #include <atomic>
-#include <utility>
 
 namespace vrl::component {
 namespace {
-
-constexpr UINT kMostArguments = ResultParameters::kMostParameters;
 
 constexpr VARTYPE kByRefInt = VT_BYREF | VT_INT;
 constexpr VARTYPE kByRefI4 = VT_BYREF | VT_I4;
@@ -120,158 +117,126 @@ bool HoldsNothingToRelease(const VARIANT& variable) noexcept {
     }
 }
 
-// The call's own storage for one result, and the caller's variable that receives it after the
-// call (none for an argument given by value, whose result is dropped).
-struct Result {
-    VARIANT storage;
-    VARIANT* target;
+}  // namespace
 
-    // The result into the caller's variable, releasing what it held; the failure of a variable
-    // that cannot be cleared, which then keeps what it held.
-    HRESULT WriteBack() noexcept {
-        if (target == nullptr) {
-            return S_OK;
-        }
-        if (!HoldsNothingToRelease(*target)) {
-            if (const HRESULT cleared = ::VariantClear(target); FAILED(cleared)) {
-                return cleared;
-            }
-        }
-        *target = storage;
-        V_VT(&storage) = VT_EMPTY;
+// The result into the caller's variable, releasing what it held; the failure of a variable that
+// cannot be cleared, which then keeps what it held.
+HRESULT AdaptedArguments::Result::WriteBack() noexcept {
+    if (target == nullptr) {
         return S_OK;
     }
-};
-
-// A copy of the caller's arguments in which the result parameters are in forms the type
-// information accepts: the caller's own int or BSTR storage where the caller's reference (through
-// any chain of variant references) ends at one, else the call's own storage, by reference, whose
-// result is written into the caller's variable after the call or, for a value, dropped. The copies
-// own nothing of the caller's; the results are owned here until they are handed to the caller.
-class AdaptedArguments {
-public:
-    explicit AdaptedArguments(const DISPPARAMS& caller) noexcept
-        : params_{arguments_, caller.rgdispidNamedArgs, caller.cArgs, caller.cNamedArgs} {
-        for (UINT i = 0; i < caller.cArgs; ++i) {
-            arguments_[i] = caller.rgvarg[i];
+    if (!HoldsNothingToRelease(*target)) {
+        if (const HRESULT cleared = ::VariantClear(target); FAILED(cleared)) {
+            return cleared;
         }
     }
-    AdaptedArguments(const AdaptedArguments&) = delete;
-    AdaptedArguments& operator=(const AdaptedArguments&) = delete;
-    ~AdaptedArguments() {
-        for (UINT i = 0; i < result_count_; ++i) {
-            if (V_VT(&results_[i].storage) == VT_BSTR) {
-                ::SysFreeString(V_BSTR(&results_[i].storage));
+    *target = storage;
+    V_VT(&storage) = VT_EMPTY;
+    return S_OK;
+}
+
+AdaptedArguments::AdaptedArguments(const DISPPARAMS& caller) noexcept
+    : params_{arguments_, caller.rgdispidNamedArgs, caller.cArgs, caller.cNamedArgs} {
+    for (UINT i = 0; i < caller.cArgs; ++i) {
+        arguments_[i] = caller.rgvarg[i];
+    }
+}
+
+AdaptedArguments::~AdaptedArguments() {
+    for (UINT i = 0; i < result_count_; ++i) {
+        if (V_VT(&results_[i].storage) == VT_BSTR) {
+            ::SysFreeString(V_BSTR(&results_[i].storage));
+        }
+    }
+}
+
+HRESULT AdaptedArguments::Adapt(const DISPPARAMS& caller, const ResultParameters& results,
+                                UINT* argument_error) noexcept {
+    for (UINT parameter = 0; parameter < results.count; ++parameter) {
+        const VARTYPE type = results.types[parameter];
+        const int index = ArgumentIndex(caller, parameter);
+        if (type == VT_EMPTY || index < 0) {
+            continue;
+        }
+        if (!AdaptResult(arguments_[index], type)) {
+            if (argument_error != nullptr) {
+                *argument_error = static_cast<UINT>(index);
             }
+            return DISP_E_ARRAYISLOCKED;
         }
     }
+    return S_OK;
+}
 
-    // Adapts the result parameters. Fails, touching nothing of the caller's, when a variable could
-    // not take its result; *argument_error then names the argument.
-    HRESULT Adapt(const DISPPARAMS& caller, const ResultParameters& results, UINT* argument_error) noexcept {
-        for (UINT parameter = 0; parameter < results.count; ++parameter) {
-            const VARTYPE type = results.types[parameter];
-            const int index = ArgumentIndex(caller, parameter);
-            if (type == VT_EMPTY || index < 0) {
-                continue;
-            }
-            if (!AdaptResult(arguments_[index], type)) {
-                if (argument_error != nullptr) {
-                    *argument_error = static_cast<UINT>(index);
-                }
-                return DISP_E_ARRAYISLOCKED;
-            }
-        }
-        return S_OK;
+bool AdaptedArguments::SwitchStatusForm() noexcept {
+    if (status_argument_ == nullptr) {
+        return false;
     }
-
-    DISPPARAMS* Params() noexcept { return &params_; }
-
-    // Switches the status argument to the other integer form while the platform's is not known, or
-    // when it is the other one (learned by another thread while this call was under way); false
-    // when there is nothing to switch.
-    bool SwitchStatusForm() noexcept {
-        if (status_argument_ == nullptr) {
-            return false;
-        }
-        const VARTYPE other = OtherStatusForm(V_VT(status_argument_));
-        if (const VARTYPE known = g_known_status_form.load(std::memory_order_relaxed);
-            known != VT_EMPTY && known != other) {
-            return false;
-        }
-        V_VT(status_argument_) = other;
-        return true;
+    const VARTYPE other = OtherStatusForm(V_VT(status_argument_));
+    if (const VARTYPE known = g_known_status_form.load(std::memory_order_relaxed);
+        known != VT_EMPTY && known != other) {
+        return false;
     }
-    // After a call went through: its status argument's form is the platform's.
-    void KeepStatusForm() const noexcept {
-        if (status_argument_ != nullptr &&
-            g_known_status_form.load(std::memory_order_relaxed) != V_VT(status_argument_)) {
-            g_known_status_form.store(V_VT(status_argument_), std::memory_order_relaxed);
+    V_VT(status_argument_) = other;
+    return true;
+}
+
+void AdaptedArguments::KeepStatusForm() const noexcept {
+    if (status_argument_ != nullptr && g_known_status_form.load(std::memory_order_relaxed) != V_VT(status_argument_)) {
+        g_known_status_form.store(V_VT(status_argument_), std::memory_order_relaxed);
+    }
+}
+
+HRESULT AdaptedArguments::WriteBack() noexcept {
+    HRESULT outcome = S_OK;
+    for (UINT i = 0; i < result_count_; ++i) {
+        if (const HRESULT written = results_[i].WriteBack(); FAILED(written)) {
+            outcome = written;
         }
     }
+    return outcome;
+}
 
-    // Every result into its caller's variable, in parameter order; the last failure of a variable
-    // that could not take its result.
-    HRESULT WriteBack() noexcept {
-        HRESULT outcome = S_OK;
-        for (UINT i = 0; i < result_count_; ++i) {
-            if (const HRESULT written = results_[i].WriteBack(); FAILED(written)) {
-                outcome = written;
-            }
-        }
-        return outcome;
-    }
-
-private:
-    // One result parameter of type `type` (VT_I4 or VT_BSTR). Storage of the caller's own, and a
-    // chain that ends nowhere, are handed over as they are; a variable or a value gets the call's
-    // own storage. False for a variable that could not take its result.
-    bool AdaptResult(VARIANTARG& argument, VARTYPE type) noexcept {
-        VARIANT* const variable = FollowToVariable(argument);
-        if (variable == nullptr && (V_VT(&argument) & VT_BYREF) != 0) {
-            if (type == VT_I4 && IsStatusForm(V_VT(&argument))) {
-                // The caller's int, tagged in the form the platform takes.
-                V_VT(&argument) = StatusForm();
-                status_argument_ = &argument;
-            }
-            return true;
-        }
-        if (variable != nullptr && IsLockedArray(*variable)) {
-            return false;
-        }
-        Result& result = results_[result_count_++];
-        // The method releases what an [in, out] string held before it writes its own: it must find
-        // none here.
-        V_VT(&result.storage) = type;
-        V_BSTR(&result.storage) = nullptr;
-        result.target = variable;
-        if (type == VT_BSTR) {
-            V_VT(&argument) = VT_BYREF | VT_BSTR;
-            V_BSTRREF(&argument) = &V_BSTR(&result.storage);
-        } else {
-            // Both integer forms have the same storage: only the tag changes if one is refused.
+// Storage of the caller's own, and a chain that ends nowhere, are handed over as they are; a
+// variable or a value gets the call's own storage.
+bool AdaptedArguments::AdaptResult(VARIANTARG& argument, VARTYPE type) noexcept {
+    VARIANT* const variable = FollowToVariable(argument);
+    if (variable == nullptr && (V_VT(&argument) & VT_BYREF) != 0) {
+        if (type == VT_I4 && IsStatusForm(V_VT(&argument))) {
+            // The caller's int, tagged in the form the platform takes.
             V_VT(&argument) = StatusForm();
-            V_I4REF(&argument) = &V_I4(&result.storage);
             status_argument_ = &argument;
         }
         return true;
     }
-
-    VARIANTARG arguments_[kMostArguments];
-    DISPPARAMS params_;
-    Result results_[kMostArguments];
-    UINT result_count_ = 0;
-    VARIANTARG* status_argument_ = nullptr;
-};
-
-}  // namespace
+    if (variable != nullptr && IsLockedArray(*variable)) {
+        return false;
+    }
+    Result& result = results_[result_count_++];
+    // The method releases what an [in, out] string held before it writes its own: it must find
+    // none here.
+    V_VT(&result.storage) = type;
+    V_BSTR(&result.storage) = nullptr;
+    result.target = variable;
+    if (type == VT_BSTR) {
+        V_VT(&argument) = VT_BYREF | VT_BSTR;
+        V_BSTRREF(&argument) = &V_BSTR(&result.storage);
+    } else {
+        // Both integer forms have the same storage: only the tag changes if one is refused.
+        V_VT(&argument) = StatusForm();
+        V_I4REF(&argument) = &V_I4(&result.storage);
+        status_argument_ = &argument;
+    }
+    return true;
+}
 
 HRESULT InvokeWithReferenceArguments(const TypeInfoHolder& holder, ITypeInfo* type_info, void* instance,
                                      DISPID member, WORD flags, DISPPARAMS* params, VARIANT* result,
                                      EXCEPINFO* exception, UINT* argument_error) noexcept {
     ResultParameters results;
-    if (params == nullptr || params->rgvarg == nullptr || params->cArgs == 0 || params->cArgs > kMostArguments ||
-        params->cNamedArgs > params->cArgs || !holder.ResultsOf(type_info, member, &results)) {
+    if (params == nullptr || params->rgvarg == nullptr || params->cArgs == 0 ||
+        params->cArgs > AdaptedArguments::kMostArguments || params->cNamedArgs > params->cArgs ||
+        !holder.ResultsOf(type_info, member, &results)) {
         return type_info->Invoke(instance, member, flags, params, result, exception, argument_error);
     }
     AdaptedArguments adapted(*params);

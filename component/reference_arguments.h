@@ -16,6 +16,58 @@
 
 namespace vrl::component {
 
+// A copy of the caller's arguments in which the result parameters are in forms the type
+// information accepts: the caller's own int or BSTR storage where the caller's reference (through
+// any chain of variant references) ends at one, else the call's own storage, by reference, whose
+// result is written into the caller's variable after the call or, for a value, dropped. The copies
+// own nothing of the caller's; the results are owned here until they are handed to the caller.
+class AdaptedArguments {
+public:
+    static constexpr UINT kMostArguments = ResultParameters::kMostParameters;
+
+    explicit AdaptedArguments(const DISPPARAMS& caller) noexcept;
+    AdaptedArguments(const AdaptedArguments&) = delete;
+    AdaptedArguments& operator=(const AdaptedArguments&) = delete;
+    ~AdaptedArguments();
+
+    // Adapts the result parameters. Fails, touching nothing of the caller's, when a variable could
+    // not take its result; *argument_error then names the argument.
+    HRESULT Adapt(const DISPPARAMS& caller, const ResultParameters& results, UINT* argument_error) noexcept;
+
+    DISPPARAMS* Params() noexcept { return &params_; }
+
+    // Switches the status argument to the other integer form while the platform's is not known, or
+    // when it is the other one (learned by another thread while this call was under way); false
+    // when there is nothing to switch.
+    bool SwitchStatusForm() noexcept;
+    // After a call went through: its status argument's form is the platform's.
+    void KeepStatusForm() const noexcept;
+
+    // Every result into its caller's variable, in parameter order; the last failure of a variable
+    // that could not take its result.
+    HRESULT WriteBack() noexcept;
+
+private:
+    // The call's own storage for one result, and the caller's variable that receives it after the
+    // call (none for an argument given by value, whose result is dropped).
+    struct Result {
+        VARIANT storage;
+        VARIANT* target;
+
+        HRESULT WriteBack() noexcept;
+    };
+
+    // One result parameter of type `type` (VT_I4 or VT_BSTR); false for a variable that could not
+    // take its result.
+    bool AdaptResult(VARIANTARG& argument, VARTYPE type) noexcept;
+
+    VARIANTARG arguments_[kMostArguments];
+    DISPPARAMS params_;
+    Result results_[kMostArguments];
+    UINT result_count_ = 0;
+    VARIANTARG* status_argument_ = nullptr;
+};
+
 // `type_info` is the one `holder` has loaded, which also names each member's result parameters.
 HRESULT InvokeWithReferenceArguments(const TypeInfoHolder& holder, ITypeInfo* type_info, void* instance,
                                      DISPID member, WORD flags, DISPPARAMS* params, VARIANT* result,

@@ -181,10 +181,7 @@ bool TypeInfoHolder::ResultsOf(ITypeInfo* type_info, DISPID member, ResultParame
     return false;
 }
 
-const NameCacheEntry* TypeInfoHolder::Find(const OLECHAR* name) const noexcept {
-    // Measured here rather than by lstrlenW, which guards against bad pointers at a cost that
-    // shows in every by-name call.
-    const auto length = static_cast<LONG>(std::wcslen(name));
+const NameCacheEntry* TypeInfoHolder::Find(const OLECHAR* name, LONG length) const noexcept {
     for (LONG i = entry_count_ - 1; i >= 0; --i) {
         const NameCacheEntry& entry = cache_[i];
         if (entry.name != nullptr && entry.length == length &&
@@ -207,7 +204,7 @@ HRESULT TypeInfoHolder::LookUp(LPOLESTR* names, UINT count, LCID lcid, DISPID* d
     // The first name is the member's: from the cache, else from the type information.
     if (names[0] == nullptr) {
         result = DISP_E_UNKNOWNNAME;
-    } else if (const NameCacheEntry* const hit = Find(names[0]); hit != nullptr) {
+    } else if (const NameCacheEntry* const hit = Find(names[0], ::lstrlenW(names[0])); hit != nullptr) {
         dispids[0] = hit->dispid;
     } else {
         result = type_info->GetIDsOfNames(&names[0], 1, &dispids[0]);

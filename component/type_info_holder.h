@@ -59,7 +59,7 @@ public:
 private:
     HRESULT LoadLocked(LCID lcid) noexcept;
     void BuildCache(ITypeInfo* type_info) noexcept;
-    const NameCacheEntry* Find(const OLECHAR* name) const noexcept;
+    const NameCacheEntry* Find(const OLECHAR* name, LONG length) const noexcept;
 
     const GUID* interface_id_;
     const GUID* library_id_;

@@ -41,7 +41,7 @@ refuses_32bit() {
 '\x00\x00\x00\x00\x00\x80\x04\x08\x00\x80\x04\x08\x5b\x00\x00\x00\x5b\x00\x00\x00\x05\x00\x00\x00\x00\x10\x00\x00'\
 '\x31\xdb\x31\xc0\x40\xcd\x80' >"$probe"
     chmod +x "$probe"
-    out=$("$probe" 2>&1) || true
+    out=$(LC_ALL=C; "$probe" 2>&1) || true
     rm -f "$probe"
     [[ $out == *"Exec format error"* ]]
 }

@@ -6,9 +6,13 @@
 # Usage: scripts/dispatch-bench.sh [BUILD_DIR] [CALLS_PER_BATCH] [BATCHES]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-$root/build/win64}
+# Wine takes only an absolute prefix.
+build=$(realpath -m "${1:-$root/build/win64}")
 calls=${2:-20000}
 batches=${3:-15}
+
+# The prefix's Wine server and its services would outlive the run.
+trap 'bash "$root/scripts/stop-wineservers.sh" "$build"' EXIT
 
 cmake --preset win64 -S "$root" -B "$build" >/dev/null
 cmake --build "$build" -j2 --target dispatch_bench vrlcom >/dev/null

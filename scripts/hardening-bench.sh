@@ -6,7 +6,8 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 rounds=${1:-3}
-builds=${2:-$root/build}
+# Wine runs only in dispatch-bench.sh, which stops its prefix's servers; it needs absolute folders.
+builds=$(realpath -m "${2:-$root/build}")
 
 for variant in hardened plain; do
     no_hardening=$([ "$variant" = plain ] && echo ON || echo OFF)

@@ -60,6 +60,9 @@ fi
 bash scripts/bootstrap.sh >/dev/null
 root=$(realpath -m "${VRL_BUILD_ROOT:-build}")
 out=$root/package
+staging=""
+# Nothing of the build trees' Wine is left running, on success or failure.
+trap 'rm -rf "$staging"; bash scripts/stop-wineservers.sh "$root/win32" "$root/win64"' EXIT
 mkdir -p "$out"
 log=$out/package.log
 : >"$log"
@@ -102,8 +105,6 @@ zip_same() {
     (cd "$folder" && find . -type f | sed 's|^\./||' | LC_ALL=C sort | TZ=UTC zip -q -9 -X -D "$zip" -@)
 }
 staging=$(mktemp -d)
-trap 'rm -rf "$staging"' EXIT
-
 echo "package: cpack"
 zip_file=$out/VRLCOM-$version.zip
 symbols=$out/VRLCOM-$version-symbols.zip

@@ -1,27 +1,35 @@
 #!/usr/bin/env bash
 # Runs every test of the project on a Debian machine, as root: installs what is missing, builds the
 # native, win32 and win64 presets, runs their tests (the Windows ones under Wine) and a short fuzz run.
+# Building takes both cores, so the presets are built one after another; the win32 and win64 suites
+# spend most of their time waiting on Wine, so they run side by side; the fuzz run comes last, alone.
 set -uo pipefail
 cd "$(dirname "$0")/.."
+logs=$(mktemp -d)
 # The Wine servers of the test prefixes, and their services, would outlive the run.
-trap 'bash scripts/stop-wineservers.sh build/win32 build/win64' EXIT
+trap 'bash scripts/stop-wineservers.sh build/win32 build/win64; rm -rf "$logs"' EXIT
 
 bash scripts/bootstrap.sh || exit 1
 
 passed=0 failed=0 broken=()
-run_preset() {
-    local preset=$1 log
-    log=$(mktemp)
+build_preset() {
+    local preset=$1 log=$logs/$1.build.log
     echo "== $preset: configure and build"
     if ! cmake --preset "$preset" >"$log" 2>&1 || ! cmake --build --preset "$preset" >>"$log" 2>&1; then
         tail -n 60 "$log"
         broken+=("$preset build")
         failed=$((failed + 1))
-        return
+        return 1
     fi
+}
+test_preset() {
+    ctest --preset "$1" >"$logs/$1.test.log" 2>&1
+}
+# Prints a preset's test log and adds up its results.
+count_tests() {
+    local preset=$1 log=$logs/$1.test.log line total fails
     echo "== $preset: tests"
-    ctest --preset "$preset" 2>&1 | tee "$log"
-    local line total fails
+    cat "$log"
     line=$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1)
     if [ -z "$line" ]; then
         broken+=("$preset tests")
@@ -34,8 +42,20 @@ run_preset() {
     [ "$fails" -eq 0 ] || broken+=("$preset tests")
 }
 
-for preset in native win32 win64; do
-    run_preset "$preset"
+if build_preset native; then
+    test_preset native
+    count_tests native
+fi
+windows=()
+for preset in win32 win64; do
+    build_preset "$preset" && windows+=("$preset")
+done
+for preset in "${windows[@]}"; do
+    test_preset "$preset" &
+done
+wait
+for preset in "${windows[@]}"; do
+    count_tests "$preset"
 done
 
 if [ -x scripts/fuzz.sh ]; then

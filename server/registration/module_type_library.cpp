@@ -33,16 +33,16 @@ ClassesPath VersionPath(InstallScope scope, const TLIBATTR& attr) noexcept {
     return path.Hex(attr.wMinorVerNum);
 }
 
-ClassesPath PlatformPath(InstallScope scope, const TLIBATTR& attr) noexcept {
+ClassesPath PlatformPath(InstallScope scope, const TLIBATTR& attr, SYSKIND syskind) noexcept {
     ClassesPath path = VersionPath(scope, attr) << L"\\";
-    return path.Hex(attr.lcid) << (attr.syskind == SYS_WIN64 ? L"\\win64" : L"\\win32");
+    return path.Hex(attr.lcid) << (syskind == SYS_WIN64 ? L"\\win64" : L"\\win32");
 }
 
 // Removes this view's keys of the library and nothing else: the key of each of its interfaces
-// beneath the scope's classes, and its path for this platform, or, where the other architecture
-// shares no version key in the scope, that whole version key and then the library's key once no
-// other version is left beneath it.
-void RemoveOwnKeys(ITypeLib* lib, const TLIBATTR& attr, InstallScope scope, bool shared_version) noexcept {
+// beneath the scope's classes, and its path for this platform while the other platform's path is
+// registered beside it in the shared version key; otherwise that whole version key, and then the
+// library's key once no other version is left beneath it.
+void RemoveOwnKeys(ITypeLib* lib, const TLIBATTR& attr, InstallScope scope) noexcept {
     const UINT count = lib->GetTypeInfoCount();
     for (UINT index = 0; index < count; ++index) {
         TYPEKIND kind{};
@@ -55,8 +55,10 @@ void RemoveOwnKeys(ITypeLib* lib, const TLIBATTR& attr, InstallScope scope, bool
         const ClassesPath path = ClassesPath(scope) << L"Interface\\" << type->guid;
         ::RegDeleteTreeW(path.root(), path.get());
     }
-    if (shared_version) {
-        const ClassesPath own = PlatformPath(scope, attr);
+    const ClassesPath other = PlatformPath(scope, attr, attr.syskind == SYS_WIN64 ? SYS_WIN32 : SYS_WIN64);
+    RegistryKey other_key;
+    if (::RegOpenKeyExW(other.root(), other.get(), 0, KEY_QUERY_VALUE, other_key.put()) == ERROR_SUCCESS) {
+        const ClassesPath own = PlatformPath(scope, attr, attr.syskind);
         ::RegDeleteKeyW(own.root(), own.get());
         return;
     }
@@ -112,7 +114,7 @@ HRESULT RegisterModuleTypeLib(HINSTANCE instance, InstallScope scope) noexcept {
 }
 
 HRESULT UnregisterModuleTypeLib(HINSTANCE instance, const char* automation_library, InstallScope scope,
-                                KeptViews keep) noexcept {
+                                bool other_view_registers) noexcept {
     ModuleTypeLib loaded;
     const HRESULT hr = LoadModuleTypeLib(instance, loaded);
     if (FAILED(hr)) {
@@ -123,8 +125,8 @@ HRESULT UnregisterModuleTypeLib(HINSTANCE instance, const char* automation_libra
         return hr;
     }
     const LibAttr attr(loaded.lib.get(), raw_attr);
-    if (keep.scope || keep.machine) {
-        RemoveOwnKeys(loaded.lib.get(), *attr, scope, keep.scope);
+    if (other_view_registers) {
+        RemoveOwnKeys(loaded.lib.get(), *attr, scope);
         return hr;
     }
     const LoadedLibrary automation(automation_library);

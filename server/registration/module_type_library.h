@@ -7,7 +7,6 @@
 #include <oleauto.h>
 
 #include "install_command.h"
-#include "other_view.h"
 #include "registration_handles.h"
 
 namespace vrl::server {
@@ -32,12 +31,13 @@ HRESULT RegisterModuleTypeLib(HINSTANCE instance, InstallScope scope = InstallSc
 // Removes the module's type library registration through UnRegisterTypeLib (machine-wide) or
 // UnRegisterTypeLibForUser (for the calling user), looked up at run time in `automation_library`.
 // Returns the loading result; what the unregistration itself does is not reported, nor a missing
-// library or function. Where `keep` says that the other architecture's registration remains, the
-// platform's function is not called (Wine's removes the interface keys of both views, and its
-// per-user one also the machine's): beneath the scope's classes, this view's interface keys go by
-// name, and this platform's path, or the library's whole version key where the scope's other view
-// registers nothing.
+// library or function. While the other architecture's class stays registered
+// (`other_view_registers`), the platform's function is not called (Wine's removes the interface
+// keys of both views, and its per-user one also the machine's): beneath the scope's classes, this
+// view's interface keys go by name, and this platform's path, or the library's whole version key
+// where the other platform's path is not registered beside it.
 HRESULT UnregisterModuleTypeLib(HINSTANCE instance, const char* automation_library = "oleaut32.dll",
-                                InstallScope scope = InstallScope::Machine, KeptViews keep = {}) noexcept;
+                                InstallScope scope = InstallScope::Machine,
+                                bool other_view_registers = false) noexcept;
 
 }  // namespace vrl::server

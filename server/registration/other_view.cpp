@@ -1,33 +1,64 @@
 #include "other_view.h"
 
 #include <objbase.h>
+#include <winternl.h>
 
+#include "module_path.h"
 #include "registration_handles.h"
 
 namespace vrl::server {
 namespace {
 
-// Room for a path of the longest length the platform's path functions take, and its null.
-constexpr DWORD kPathUnits = MAX_PATH + 1;
+using regscript::kPathSize;
+
+// Whether the user's classes have a view per architecture, as on 64-bit Windows 7 and later (Wine
+// keeps one CLSID key for both): the registry's full names of the two views of the user's CLSID key
+// differ. Where either name cannot be had (no such key in one view, or the platform does not tell)
+// they count as two: the other view is then read, and registers the class or not.
+bool UserClassesHaveTwoViews() noexcept {
+    union {
+        OBJECT_NAME_INFORMATION info;
+        BYTE room[1024];
+    } names[2];
+    for (int i = 0; i < 2; ++i) {
+        const REGSAM access = KEY_QUERY_VALUE | (i == 0 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY);
+        RegistryKey view;
+        if (::RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Classes\\CLSID", 0, access, view.put()) != ERROR_SUCCESS ||
+            !NT_SUCCESS(::NtQueryObject(view.get(), ObjectNameInformation, &names[i], sizeof names[i], nullptr))) {
+            return true;
+        }
+    }
+    const UNICODE_STRING& first = names[0].info.Name;
+    const UNICODE_STRING& second = names[1].info.Name;
+    return ::CompareStringOrdinal(first.Buffer, first.Length / 2, second.Buffer, second.Length / 2, TRUE) !=
+           CSTR_EQUAL;
+}
+
+// Whether the platform keeps the other architecture's classes of the scope apart from this one's.
+bool HasOtherView(InstallScope scope) noexcept {
+    BOOL wow64 = FALSE;
+    const bool windows64 = sizeof(void*) == 8 || (::IsWow64Process(::GetCurrentProcess(), &wow64) && wow64);
+    return windows64 && (scope == InstallScope::Machine || UserClassesHaveTwoViews());
+}
 
 // The long form of `path`; the path as it is when it has none, such as a file that is not there.
-void LongForm(const wchar_t* path, wchar_t (&long_form)[kPathUnits]) noexcept {
-    const DWORD length = ::GetLongPathNameW(path, long_form, kPathUnits);
-    if (length == 0 || length >= kPathUnits) {
-        ::lstrcpynW(long_form, path, kPathUnits);
+void LongForm(const wchar_t* path, wchar_t (&long_form)[kPathSize]) noexcept {
+    const DWORD length = ::GetLongPathNameW(path, long_form, kPathSize);
+    if (length == 0 || length >= kPathSize) {
+        ::lstrcpynW(long_form, path, kPathSize);
     }
 }
 
 // Whether `server` names the file of `module`: the script registers its short path, an installer
 // may write the long one.
 bool NamesModule(const wchar_t* server, HMODULE module) noexcept {
-    wchar_t own[kPathUnits];
-    const DWORD length = ::GetModuleFileNameW(module, own, kPathUnits);
-    if (length == 0 || length >= kPathUnits) {
+    wchar_t own[kPathSize];
+    const DWORD length = ::GetModuleFileNameW(module, own, kPathSize);
+    if (length == 0 || length >= kPathSize) {
         return false;
     }
-    wchar_t own_long[kPathUnits];
-    wchar_t server_long[kPathUnits];
+    wchar_t own_long[kPathSize];
+    wchar_t server_long[kPathSize];
     LongForm(own, own_long);
     LongForm(server, server_long);
     return ::CompareStringOrdinal(own_long, -1, server_long, -1, TRUE) == CSTR_EQUAL;
@@ -65,11 +96,15 @@ ClassesPath& ClassesPath::Hex(unsigned long number) noexcept {
 }
 
 bool OtherViewRegistersClass(InstallScope scope, const CLSID& class_id, HMODULE module) noexcept {
+    if (!HasOtherView(scope)) {
+        return false;
+    }
     const ClassesPath path = ClassesPath(scope) << L"CLSID\\" << class_id << L"\\InprocServer32";
+    const REGSAM other_view = sizeof(void*) == 8 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
     RegistryKey key;
-    LSTATUS status = ::RegOpenKeyExW(path.root(), path.get(), 0, KEY_QUERY_VALUE | kOtherView, key.put());
+    LSTATUS status = ::RegOpenKeyExW(path.root(), path.get(), 0, KEY_QUERY_VALUE | other_view, key.put());
     if (status == ERROR_SUCCESS) {
-        wchar_t server[kPathUnits];
+        wchar_t server[kPathSize];
         DWORD size = sizeof server - sizeof(wchar_t);
         DWORD type = REG_NONE;
         status = ::RegQueryValueExW(key.get(), nullptr, nullptr, &type, reinterpret_cast<BYTE*>(server), &size);

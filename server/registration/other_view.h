@@ -2,7 +2,8 @@
 // The other architecture's registration. On 64-bit Windows the x86 DLL registers its class and
 // interfaces in the 32-bit registry view and the x64 DLL in the 64-bit one, while the ProgIDs and
 // the type library's key are shared by both. Where the platform keeps a single view (32-bit
-// Windows; the user's classes under Wine), the other view is this one.
+// Windows; the user's classes under Wine), there is no other view: a view flag leads back to this
+// one.
 
 #include <windows.h>
 
@@ -11,8 +12,6 @@
 #include "install_command.h"
 
 namespace vrl::server {
-
-inline constexpr REGSAM kOtherView = sizeof(void*) == 8 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
 
 // A key path beneath the classes of one install scope, HKEY_LOCAL_MACHINE\Software\Classes or
 // HKEY_CURRENT_USER\Software\Classes. Both are named from their root rather than through
@@ -41,18 +40,11 @@ private:
     std::size_t length_ = 0;
 };
 
-// Where the other view still registers the module's classes: in the scope's own classes, and for
-// a per-user unregistration also in the machine's, which Wine's per-user type library functions
-// reach.
-struct KeptViews {
-    bool scope = false;
-    bool machine = false;
-};
-
-// Whether the other view of the scope's classes registers the class for another file than
-// `module`: its CLSID\{...}\InprocServer32 exists and names some other file. What cannot be read
-// counts as registered: sparing a shared key is harmless, removing one breaks the other
-// architecture.
+// Whether another view than this one registers the class for another file than `module`: the
+// platform keeps the scope's classes apart per architecture (64-bit Windows; for the user's
+// classes only where they have a view per architecture, which Wine's do not), and the other
+// view's CLSID\{...}\InprocServer32 exists and names some other file. What cannot be read counts
+// as registered: sparing a shared key is harmless, removing one breaks the other architecture.
 bool OtherViewRegistersClass(InstallScope scope, const CLSID& class_id, HMODULE module) noexcept;
 
 }  // namespace vrl::server

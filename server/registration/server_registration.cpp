@@ -42,11 +42,14 @@ HRESULT RegisterServer(const ComponentModule& module, InstallScope scope) noexce
     return RegisterModuleTypeLib(module.TypeLibraryInstance, scope);
 }
 
-// While the other view registers a class, the ProgIDs that the script would remove with it are
-// shared: only this view's class key goes, by name, and nothing else is read or written back.
-// Otherwise the script removes all of it, as for a module alone.
+// A class that the other view registers for another file (the other architecture's DLL) shares
+// the ProgIDs that the script would remove with it: only this view's class key goes, by name.
+// Every other class goes by the script. The other view's server is read for each class, and, for a
+// per-user unregistration (which Wine's platform functions carry into the machine's classes), the
+// machine's other view's as well; while either registers the class, only this view's part of the
+// type library's keys goes.
 HRESULT UnregisterServer(const ComponentModule& module, InstallScope scope) noexcept {
-    KeptViews kept;
+    bool other_view_registers = false;
     for (ObjectMapEntry* row = module.ObjectMap; row != nullptr && row->class_id != nullptr;
          row = NextObjectMapRow(module, row)) {
         if (!TakesPart(*row)) {
@@ -55,7 +58,7 @@ HRESULT UnregisterServer(const ComponentModule& module, InstallScope scope) noex
         const CLSID& class_id = *row->class_id;
         if (OtherViewRegistersClass(scope, class_id, module.ModuleInstance)) {
             // Its category rows lie beneath it and go with it.
-            kept.scope = true;
+            other_view_registers = true;
             const ClassesPath own = ClassesPath(scope) << L"CLSID\\" << class_id;
             ::RegDeleteTreeW(own.root(), own.get());
         } else {
@@ -64,10 +67,11 @@ HRESULT UnregisterServer(const ComponentModule& module, InstallScope scope) noex
         }
         if (scope == InstallScope::User &&
             OtherViewRegistersClass(InstallScope::Machine, class_id, module.ModuleInstance)) {
-            kept.machine = true;
+            other_view_registers = true;
         }
     }
-    static_cast<void>(UnregisterModuleTypeLib(module.TypeLibraryInstance, "oleaut32.dll", scope, kept));
+    static_cast<void>(
+        UnregisterModuleTypeLib(module.TypeLibraryInstance, "oleaut32.dll", scope, other_view_registers));
     return S_OK;
 }
 

@@ -15,8 +15,9 @@ HRESULT RegisterServer(const ComponentModule& module, InstallScope scope = Insta
 // Unregister-all: every class and the type library, whatever fails on the way. Always S_OK. While
 // the other registry view (the other architecture's DLL on 64-bit Windows) registers a class for
 // another file, only this view's own keys go: the class key, the interface keys and this
-// platform's path in the type library's key; the shared ProgIDs and the rest of the library's key
-// stay. Otherwise it removes all of it, as for a module alone.
+// platform's path in the type library's key (its whole version key when the other platform's path
+// is not beside it); the shared ProgIDs stay. Otherwise, and wherever the platform keeps one view,
+// it removes all of it, as for a module alone.
 HRESULT UnregisterServer(const ComponentModule& module, InstallScope scope = InstallScope::Machine) noexcept;
 
 }  // namespace vrl::server

@@ -148,8 +148,9 @@ TEST_F(TypeInfoHolderTest, ParameterNamesAfterTheMemberGetThePlatformsAnswer) {
     EXPECT_EQ(ids[1], DISPID_UNKNOWN);
 }
 
-// A null entry in the names is an unknown name for its slot, never a crash.
-TEST_F(TypeInfoHolderTest, ANullNameIsUnknown) {
+// A null entry in the names is an unknown name for its slot, never a crash; so is a name that
+// extends a member's or a parameter's, as the platform answers.
+TEST_F(TypeInfoHolderTest, ANullOrLongerNameIsUnknown) {
     const struct {
         std::vector<const wchar_t*> names;
         std::vector<DISPID> ids;
@@ -158,6 +159,8 @@ TEST_F(TypeInfoHolderTest, ANullNameIsUnknown) {
         {{nullptr, L"MobileNum"}, {DISPID_UNKNOWN, DISPID_UNKNOWN}},
         {{L"SendMsg", nullptr, L"pBVal"}, {2, DISPID_UNKNOWN, 3}},
         {{L"QueryMsg", L"pVal", nullptr}, {4, 2, DISPID_UNKNOWN}},
+        {{L"SendMsgX"}, {DISPID_UNKNOWN}},
+        {{L"SendMsg", L"pBValX"}, {2, DISPID_UNKNOWN}},
     };
     for (const auto& c : cases) {
         std::vector<LPOLESTR> names;

@@ -67,7 +67,31 @@ foreach(file ${shipped})
     if(NOT texts STREQUAL expected)
         message(FATAL_ERROR "the version block of ${file} holds ${texts}")
     endif()
+    # The description that follows its key (among the texts that are plain words), and the fixed
+    # part's file version: four little-endian words after its signature and layout version.
+    file(STRINGS ${OUT}/${file} texts ENCODING UTF-16LE REGEX "^[A-Za-z][A-Za-z0-9 .,:_()-]*$")
+    list(FIND texts FileDescription at)
+    math(EXPR at "${at} + 1")
+    list(GET texts ${at} description)
+    file(READ ${OUT}/${file} image HEX)
+    string(REGEX MATCH "bd04effe00000100(....)(....)(....)(....)" fixed "${image}")
+    set(fixed_version)
+    foreach(word ${CMAKE_MATCH_2} ${CMAKE_MATCH_1} ${CMAKE_MATCH_4} ${CMAKE_MATCH_3})
+        string(REGEX REPLACE "(..)(..)" "0x\\2\\1" word ${word})
+        math(EXPR word ${word})
+        list(APPEND fixed_version ${word})
+    endforeach()
+    list(JOIN fixed_version . fixed_version)
+    if(NOT description STREQUAL "${DESCRIPTION_${name}}" OR NOT fixed_version STREQUAL VERSION)
+        message(FATAL_ERROR "${file}: FileDescription \"${description}\", FILEVERSION ${fixed_version}")
+    endif()
 endforeach()
+
+# The assembly names the type library marshaler as IVorel's proxy, not the dispatch proxy.
+file(READ ${OUT}/${ARCH}/VRLCOM.manifest manifest)
+if(NOT manifest MATCHES "proxyStubClsid32=\"{00020424-0000-0000-C000-000000000046}\"")
+    message(FATAL_ERROR "the assembly's proxy:\n${manifest}")
+endif()
 
 # Exactly the five entry points, undecorated on both architectures.
 vrl_objdump(-p ${OUT}/${ARCH}/VRLCOM.DLL headers)

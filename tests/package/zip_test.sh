@@ -17,7 +17,7 @@ rm -rf "$work"
 mkdir -p "$work"
 (cd "$build" && cpack -G ZIP -B "$work" >"$work/cpack.log" 2>&1) || { cat "$work/cpack.log"; fail "cpack"; }
 zip=$(echo "$work"/VRLCOM-*.zip)
-"$here/fresh-prefix.sh" "$arch" "$pristine" "$prefix" || fail "no fresh prefix"
+"$here/../../cmake/fresh-prefix.sh" "$arch" "$pristine" "$prefix" || fail "no fresh prefix"
 export WINEPREFIX=$prefix WINEARCH=$arch WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 /usr/lib/wine/wineserver -p 20 >/dev/null 2>&1 </dev/null
 

@@ -72,7 +72,12 @@ TEST_F(PerUser, Regsvr32ForTheUserWritesTheMachineTreeUnderTheUsersClassesOnly) 
     }
     EXPECT_TRUE(Added(machine_after, machine_before).empty());
 
-    // Unregistering for the user gives the user's classes and the machine back as they were.
+    // Unregistering for the user gives the user's classes and the machine back as they were, also
+    // where the class key names another copy of the DLL (Wine keeps one view of the user's classes).
+    const std::wstring copy = L"C:\\another copy\\VRLCOM.DLL";
+    EXPECT_EQ(::RegSetKeyValueW(HKEY_CURRENT_USER, (kUserClasses + ClassKey() + L"\\InprocServer32").c_str(), nullptr,
+                                REG_SZ, copy.c_str(), static_cast<DWORD>((copy.size() + 1) * sizeof(wchar_t))),
+              ERROR_SUCCESS);
     ExpectOk(Regsvr32(L"/u /s /n /i:user"), "regsvr32 /u /s /n /i:user");
     for (const auto& line : Added(user_before, UserClasses())) {
         ADD_FAILURE() << "left behind: " << Narrow(line);

@@ -77,7 +77,9 @@ TEST_F(Hosts, RegistersExactlyTheScriptsKeysAndTheTypeLibrary) {
     }
     EXPECT_TRUE(Added(after, before).empty());
 
-    // Unregistering gives back the registry of before, CLSID included.
+    // Unregistering gives back the registry of before, CLSID included, also where the class key
+    // names another copy of the DLL, registered later.
+    CreateClassesKey(ClassKey() + L"\\InprocServer32", L"C:\\another copy\\VRLCOM.DLL");
     ExpectOk(Regsvr32(L"/u /s"), "regsvr32 /u /s");
     EXPECT_TRUE(ClassesKeyExists(L"CLSID"));
     EXPECT_FALSE(ClassesKeyExists(TypeLibKey()));

@@ -180,6 +180,8 @@ TEST_F(BothArchitectures, AnUnreadableOtherViewCountsAsRegistered) {
     ExpectOk(Regsvr32(L"/s"), "x64 regsvr32");
     const std::wstring server = L"Wow6432Node\\" + ClassKey() + L"\\InprocServer32";
     SetClassesKeyAccess(server, L"D:(D;;KR;;;WD)(A;;KA;;;WD)");
+    HKEY unreadable = nullptr;
+    EXPECT_EQ(::RegOpenKeyExW(HKEY_CLASSES_ROOT, server.c_str(), 0, KEY_READ, &unreadable), ERROR_ACCESS_DENIED);
     ExpectOk(Regsvr32(L"/u /s"), "x64 regsvr32 /u");
     SetClassesKeyAccess(server, L"D:(A;;KA;;;WD)");
     EXPECT_TRUE(Sends(kSysWow64));

@@ -77,6 +77,10 @@ ObjectMapEntry Row(const CLSID* id, server::RegistrationRoutine update,
     return {id, update, nullptr, nullptr, nullptr, 0, description, categories, nullptr};
 }
 
+std::wstring OtherViewOfA() {
+    return L"Wow6432Node\\CLSID\\" + BracedGuid(kClassA);
+}
+
 std::wstring TypeLibKey() {
     return L"TypeLib\\" + BracedGuid(LIBID_VRLCOMLib);
 }
@@ -117,6 +121,8 @@ protected:
         ::UnRegisterTypeLib(LIBID_VRLCOMLib, 1, 0, 0, sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32);
         DeleteClassesTree(TypeLibKey());
         DeleteClassesTree(L"CLSID\\" + BracedGuid(kClassC));
+        DeleteClassesTree(OtherViewOfA());
+        DeleteClassesTree(L"Wow6432Node\\Interface\\" + BracedGuid(IID_IVorel));
         DeleteClassesTree(L"Component Categories\\" + BracedGuid(kImplemented));
         DeleteClassesTree(L"Component Categories\\" + BracedGuid(kRequired));
     }
@@ -141,6 +147,13 @@ TEST_F(ServerRegistration, RegistersEveryRowThenTheTypeLibrary) {
     EXPECT_EQ(ClassesString(TypeLibKey() + L"\\1.0\\HELPDIR"), path.substr(0, path.rfind(L'\\') + 1));
     EXPECT_EQ(ClassesString(TypeLibKey() + L"\\1.0"), L"VRLCOM 1.0 Type Library");
 
+    // The other view naming this very module, in other letter case, registers no other file: every
+    // row is unregistered.
+    std::wstring other_case = path;
+    ::CharLowerW(other_case.data());
+    if (sizeof(void*) == 8) {
+        CreateClassesKey(OtherViewOfA() + L"\\InprocServer32", other_case);
+    }
     g_calls.clear();
     EXPECT_EQ(server::UnregisterServer(module_), S_OK);
     EXPECT_EQ(g_calls, (std::vector<std::string>{"A-", "B-"}));
@@ -174,6 +187,19 @@ TEST_F(ServerRegistration, AnEmptyMapRegistersOnlyTheTypeLibrary) {
     EXPECT_TRUE(ClassesKeyExists(PlatformKey()));
     EXPECT_EQ(server::UnregisterServer(module_), S_OK);
     EXPECT_FALSE(ClassesKeyExists(PlatformKey()));
+}
+
+// While the other view registers a class but the other platform's path of the library is missing
+// (its registration failed), only this view's keys go, and with them the library's whole key.
+TEST_F(ServerRegistration, TheLibrarysKeyGoesWithoutTheOtherPlatformsPath) {
+    ObjectMapEntry map[] = {Row(&kClassA, UpdateA), Row(nullptr, nullptr, nullptr, nullptr)};
+    module_.ObjectMap = map;
+    ASSERT_EQ(server::RegisterServer(module_), S_OK);
+    if (sizeof(void*) == 8) {
+        CreateClassesKey(OtherViewOfA() + L"\\InprocServer32", L"C:\\x86\\VRLCOM.DLL");
+    }
+    EXPECT_EQ(server::UnregisterServer(module_), S_OK);
+    EXPECT_FALSE(ClassesKeyExists(TypeLibKey()));
 }
 
 TEST_F(ServerRegistration, ARowWithoutARegistrationRoutineIsPassedOver) {

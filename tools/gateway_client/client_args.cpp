@@ -28,8 +28,9 @@ constexpr std::array<OperationSpec, 3> kOperations{{
 }};
 
 // Every option: its name and where its value goes for the parser, its value and meaning for
-// --help. A required text goes to `text`, a time-out to `time`; the password (a row for each of
-// its two forms) is read apart, and --help is the one option without a value.
+// --help (for the password's two forms, "-" and "W", a line of the meaning each). A required text
+// goes to `text`, a time-out to `time`; the password is read apart, and --help is the one option
+// without a value.
 struct OptionSpec {
     std::string_view name;
     std::string_view value;
@@ -38,12 +39,12 @@ struct OptionSpec {
     std::chrono::milliseconds ClientCommand::*time = nullptr;
 };
 
-constexpr std::array<OptionSpec, 8> kOptions{{
+constexpr std::array<OptionSpec, 7> kOptions{{
     {"--server", "IP", "the gateway's address", &ClientCommand::server},
     {"--port", "P", "its port", &ClientCommand::port},
     {"--user", "U", "the user name to log in with", &ClientCommand::user},
-    {"--password", "-", "read the password from one line of standard input"},
-    {"--password", "W", "W itself, VISIBLE TO EVERY USER in the process list"},
+    {"--password", "-|W", "-: read the password from one line of standard input\n"
+                          "W: W itself, VISIBLE TO EVERY USER in the process list"},
     {"--connect-timeout", "MS", "give up a connect after MS milliseconds", nullptr,
      &ClientCommand::connect_timeout},
     {"--receive-timeout", "MS", "give up waiting for an answer after MS", nullptr,
@@ -143,10 +144,15 @@ std::string parse_operations(const std::vector<std::string>& args, std::size_t n
     return operations.empty() ? "no operation given" : "";
 }
 
-// One line of --help: the syntax, then the meaning from a fixed column on.
+// One line of --help: the syntax, then the meaning from a fixed column on, where each further
+// line of the meaning starts too.
 std::string help_line(std::string syntax, std::string_view meaning) {
     syntax.resize(std::max<std::size_t>(syntax.size() + 1, 28), ' ');
-    return "  " + syntax + std::string(meaning) + '\n';
+    std::string text = "  " + syntax;
+    for (const char c : meaning) {
+        text += c == '\n' ? '\n' + std::string(30, ' ') : std::string(1, c);
+    }
+    return text + '\n';
 }
 
 std::string usage() {

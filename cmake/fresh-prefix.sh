@@ -44,4 +44,4 @@ mkdir -p "$(dirname "$pristine")"
 ) 9>"$pristine.lock" || exit 1
 
 [ $# -gt 0 ] || exit 0
-exec "$here/../../cmake/wine-run.sh" "$arch" "$prefix" "$@"
+exec "$here/wine-run.sh" "$arch" "$prefix" "$@"
