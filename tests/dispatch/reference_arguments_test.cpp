@@ -655,15 +655,9 @@ TEST_P(ReferenceArguments, ArgumentsTheTypeInformationRefusesRunNothing) {
     EXPECT_TRUE(FAILED(Call(2, {Value(L"0912345678", keep), Value(L"hi", keep), narrow_arg, RefTo(text.get())})));
     // Arguments that do not bind one to one: a name of no parameter, of one given by position or
     // twice, and an argument too many; the error index names the first name that does not bind.
-    const struct {
-        std::vector<DISPID> names;
-        UINT count;
-        HRESULT refusal;
-    } unbound[] = {{{5}, 4, DISP_E_PARAMNOTFOUND},
-                   {{-1}, 4, DISP_E_PARAMNOTFOUND},
-                   {{3, 1}, 4, DISP_E_PARAMNOTFOUND},
-                   {{3, 3}, 4, DISP_E_PARAMNOTFOUND},
-                   {{}, 5, DISP_E_BADPARAMCOUNT}};
+    const struct { std::vector<DISPID> names; UINT count; HRESULT refusal; } unbound[] = {
+        {{5}, 4, DISP_E_PARAMNOTFOUND}, {{-1}, 4, DISP_E_PARAMNOTFOUND}, {{3, 1}, 4, DISP_E_PARAMNOTFOUND},
+        {{3, 3}, 4, DISP_E_PARAMNOTFOUND}, {{}, 5, DISP_E_BADPARAMCOUNT}};
     for (const auto& row : unbound) {
         std::vector<VARIANTARG> args(row.count, Value(L"0912345678", keep));
         DISPPARAMS params{args.data(), const_cast<DISPID*>(row.names.data()), row.count,
