@@ -9,10 +9,17 @@ endif()
 
 include(cmake/ComponentIds.cmake)
 
-# What ships carries no debug information and no symbol table: each file's goes to FILE.debug,
-# which the stripped file names in its .gnu_debuglink section. Beside the DLL, the assembly manifest
-# for registration-free use, and an application's manifest that depends on it (for the tests and
-# as an example). The programs for integrators go to release/tools.
+# What ships carries no debug information and no symbol table: the linker writes each file's into a
+# PDB and names it, by file name alone, in the file's CodeView record (GUID and age); the DWARF that
+# the MinGW runtime's own objects bring along is stripped, and nothing reads it. The PDBs go to
+# release/symbols in the layout a symbol server serves (NAME.pdb/<GUID><age>/NAME.pdb), which the
+# symbols ZIP holds. Beside the DLL, the assembly manifest for registration-free use, and an
+# application's manifest that depends on it (for the tests and as an example). The programs for
+# integrators go to release/tools.
+find_program(VRL_PDBUTIL llvm-pdbutil)
+if(NOT VRL_PDBUTIL)
+    message(FATAL_ERROR "llvm-pdbutil not found: run scripts/bootstrap.sh")
+endif()
 set(VRL_RELEASE_DIR ${CMAKE_BINARY_DIR}/release)
 if(VRL_ARCH STREQUAL x64)
     set(VRL_MANIFEST_ARCH amd64)
@@ -35,15 +42,16 @@ foreach(target vrlcom gateway_simulator gateway_client)
         set(folder ${VRL_RELEASE_DIR}/tools)
         list(APPEND vrl_programs ${folder}/${file})
     endif()
+    target_link_options(${target} PRIVATE -Wl,--pdb= -Wl,--Xlink=-pdbaltpath:%_PDB%)
+    set(pdb $<TARGET_FILE_DIR:${target}>/$<TARGET_FILE_BASE_NAME:${target}>.pdb)
     add_custom_command(
-        OUTPUT ${folder}/${file} ${folder}/${file}.debug
+        OUTPUT ${folder}/${file}
         COMMAND ${CMAKE_COMMAND} -E make_directory ${folder}
-        COMMAND ${CMAKE_OBJCOPY} --only-keep-debug $<TARGET_FILE:${target}> ${folder}/${file}.debug
-        COMMAND ${CMAKE_OBJCOPY} --strip-all --add-gnu-debuglink=${file}.debug
-                $<TARGET_FILE:${target}> ${file}
+        COMMAND ${CMAKE_OBJCOPY} --strip-all $<TARGET_FILE:${target}> ${folder}/${file}
+        COMMAND ${CMAKE_COMMAND} -DPDB=${pdb} -DPDBUTIL=${VRL_PDBUTIL} -DSTORE=${VRL_RELEASE_DIR}/symbols
+                -P ${CMAKE_SOURCE_DIR}/cmake/symbol-store.cmake
         DEPENDS ${target}
-        WORKING_DIRECTORY ${folder}
-        COMMENT "${file} without debug information, and ${file}.debug"
+        COMMENT "${file}, and its PDB in release/symbols"
         VERBATIM)
     list(APPEND vrl_stripped ${folder}/${file})
 endforeach()
@@ -78,14 +86,24 @@ set(VRL_LIB_FLAGS 8)
 # by TARGET from a source generated in a folder of its own.
 function(vrl_add_msi target version msi)
     set(PROJECT_VERSION ${version})
+    # The product and package codes follow the version and the architecture: a new version is a new
+    # product (which the major upgrade replaces), and one version's package is made anew the same.
+    foreach(id PRODUCT_CODE PACKAGE_CODE)
+        string(UUID VRL_${id} NAMESPACE ${vrl_namespace} NAME "VRLCOM ${VRL_ARCH} ${version} ${id}" TYPE SHA1 UPPER)
+        set(VRL_${id} "{${VRL_${id}}}")
+    endforeach()
     set(folder ${CMAKE_BINARY_DIR}/${target})
     configure_file(${CMAKE_SOURCE_DIR}/resources/VRLCOM.wxs.in ${folder}/VRLCOM.wxs @ONLY)
-    # wixl takes its sources relative to where it runs: the files are gathered there first.
+    # wixl takes its sources relative to where it runs: the files are gathered there first, with
+    # the commit's time, which the cabinet keeps. wixl's package code and times are then replaced.
     add_custom_command(
         OUTPUT ${msi}
         COMMAND ${CMAKE_COMMAND} -E copy ${VRL_RELEASE_DIR}/VRLCOM.DLL ${CMAKE_BINARY_DIR}/include/VRLCOM.tlb
                 ${CMAKE_SOURCE_DIR}/README.md ${vrl_programs} ${folder}
-        COMMAND ${VRL_WIXL} -a ${VRL_ARCH} -o ${msi} VRLCOM.wxs
+        COMMAND touch -d @${VRL_SOURCE_DATE_EPOCH} VRLCOM.DLL VRLCOM.tlb README.md gateway_simulator.exe
+                gateway_client.exe
+        COMMAND ${CMAKE_COMMAND} -E env TZ=UTC ${VRL_WIXL} -a ${VRL_ARCH} -o ${msi} VRLCOM.wxs
+        COMMAND ${CMAKE_SOURCE_DIR}/cmake/msi-summary.py ${msi} ${VRL_PACKAGE_CODE} ${VRL_SOURCE_DATE_EPOCH}
         DEPENDS vrl_release ${vrl_stripped} ${folder}/VRLCOM.wxs ${CMAKE_SOURCE_DIR}/README.md vrl_typelib
         WORKING_DIRECTORY ${folder}
         COMMENT "wixl: ${msi}"

@@ -35,15 +35,35 @@ if(NOT VRL_NO_HARDENING AND (WIN32 OR VRL_NO_SANITIZE) AND NOT VRL_FUZZ)
 endif()
 
 if(WIN32)
-    # Windows targets need no MinGW runtime DLLs beside them.
-    add_link_options(-static -static-libgcc -static-libstdc++)
-    # ASLR and DEP, and on x64 ASLR over the whole address space: binutils' defaults, asked for
+    # Windows targets need no MinGW runtime DLLs beside them: the C++ library, libgcc and the threads
+    # library that the C++ library calls are linked in.
+    add_link_options(-static -static-libgcc -static-libstdc++ -pthread)
+    # Debug information as CodeView, for the PDBs. Compiles and links see the build tree and the
+    # source tree by relative paths alone (cmake/relative-paths.sh, src: the source tree), and the
+    # debug information calls the build tree C:/vrlcom: no folder of the building machine is written
+    # into a PDB. The link time stamp and the PDB's GUID are hashes of the content (-Brepro).
+    add_compile_options($<$<COMPILE_LANGUAGE:C,CXX>:-gcodeview>
+        $<$<COMPILE_LANGUAGE:C,CXX>:-ffile-compilation-dir=C:/vrlcom>)
+    add_link_options(-Wl,--Xlink=-Brepro -Wl,--Xlink=-pdbsourcepath:C:/vrlcom)
+    file(CREATE_LINK ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/src SYMBOLIC)
+    foreach(lang C CXX)
+        set(CMAKE_${lang}_COMPILER_LAUNCHER ${CMAKE_SOURCE_DIR}/cmake/relative-paths.sh ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR})
+        set(CMAKE_${lang}_LINKER_LAUNCHER ${CMAKE_${lang}_COMPILER_LAUNCHER})
+    endforeach()
+    # ASLR and DEP, and on x64 ASLR over the whole address space: the linker's defaults, asked for
     # explicitly so that another linker's defaults cannot drop them.
     add_link_options(-Wl,--dynamicbase -Wl,--nxcompat)
     if(CMAKE_SIZEOF_VOID_P EQUAL 8)
         add_link_options(-Wl,--high-entropy-va)
     endif()
     add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601 WINVER=0x0601)
+    # The time that generated files carry (the type library, the MSIs and their files): the
+    # commit's, which scripts/package.sh sets, or else a fixed one (1980-01-01, the earliest that a
+    # cabinet holds).
+    set(VRL_SOURCE_DATE_EPOCH $ENV{SOURCE_DATE_EPOCH})
+    if(NOT VRL_SOURCE_DATE_EPOCH)
+        set(VRL_SOURCE_DATE_EPOCH 315532800)
+    endif()
     # The architecture's folder in the package: x86 or x64.
     if(CMAKE_SIZEOF_VOID_P EQUAL 8)
         set(VRL_ARCH x64)

@@ -35,19 +35,40 @@ bool IsStatusForm(VARTYPE form) noexcept {
     return form == kByRefInt || form == kByRefI4;
 }
 
-// The index into rgvarg of parameter `parameter`, or -1 when the caller did not pass it. Named
-// arguments come first; the positional ones follow in reverse order.
-int ArgumentIndex(const DISPPARAMS& params, UINT parameter) noexcept {
-    for (UINT i = 0; i < params.cNamedArgs; ++i) {
-        if (params.rgdispidNamedArgs != nullptr && params.rgdispidNamedArgs[i] == static_cast<DISPID>(parameter)) {
-            return static_cast<int>(i);
+// Whether any of the result parameters takes an argument.
+bool HasResults(const ResultParameters& results) noexcept {
+    for (UINT i = 0; i < results.count; ++i) {
+        if (results.types[i] != VT_EMPTY) {
+            return true;
         }
     }
-    const UINT positional = params.cArgs - params.cNamedArgs;
-    if (parameter >= positional) {
-        return -1;
+    return false;
+}
+
+// Refuses a call whose arguments do not bind to the method's parameters one to one: another number
+// of arguments than of parameters (none is optional), or a named argument for no parameter, for one
+// given by position or twice. Windows' type information refuses these too; Wine's binds such an
+// argument to another parameter, where a caller's string by value could take the place of an
+// [in, out] one and be released.
+HRESULT CheckBinding(const DISPPARAMS& params, UINT parameters, UINT* argument_error) noexcept {
+    if (params.cArgs != parameters) {
+        return DISP_E_BADPARAMCOUNT;
     }
-    return static_cast<int>(params.cArgs - 1 - parameter);
+    const auto positional = static_cast<DISPID>(params.cArgs - params.cNamedArgs);
+    for (UINT i = 0; i < params.cNamedArgs; ++i) {
+        const DISPID named = params.rgdispidNamedArgs != nullptr ? params.rgdispidNamedArgs[i] : DISPID_UNKNOWN;
+        bool bound = named >= positional && named < static_cast<DISPID>(parameters);
+        for (UINT earlier = 0; bound && earlier < i; ++earlier) {
+            bound = params.rgdispidNamedArgs[earlier] != named;
+        }
+        if (!bound) {
+            if (argument_error != nullptr) {
+                *argument_error = i;
+            }
+            return DISP_E_PARAMNOTFOUND;
+        }
+    }
+    return S_OK;
 }
 
 // The variant at the end of a chain of VT_BYREF|VT_VARIANT references, as a host builds one when it
@@ -135,10 +156,14 @@ HRESULT AdaptedArguments::Result::WriteBack() noexcept {
     return S_OK;
 }
 
-AdaptedArguments::AdaptedArguments(const DISPPARAMS& caller) noexcept
-    : params_{arguments_, caller.rgdispidNamedArgs, caller.cArgs, caller.cNamedArgs} {
+AdaptedArguments::AdaptedArguments(const DISPPARAMS& caller) noexcept : params_{arguments_, nullptr, caller.cArgs, 0} {
     for (UINT i = 0; i < caller.cArgs; ++i) {
-        arguments_[i] = caller.rgvarg[i];
+        // Positional arguments are in reverse parameter order already; a named one goes where its
+        // parameter's would be.
+        const UINT index =
+            i < caller.cNamedArgs ? caller.cArgs - 1 - static_cast<UINT>(caller.rgdispidNamedArgs[i]) : i;
+        arguments_[index] = caller.rgvarg[i];
+        origins_[index] = i;
     }
 }
 
@@ -150,22 +175,25 @@ AdaptedArguments::~AdaptedArguments() {
     }
 }
 
-HRESULT AdaptedArguments::Adapt(const DISPPARAMS& caller, const ResultParameters& results,
-                                UINT* argument_error) noexcept {
-    for (UINT parameter = 0; parameter < results.count; ++parameter) {
+HRESULT AdaptedArguments::Adapt(const ResultParameters& results, UINT* argument_error) noexcept {
+    for (UINT parameter = 0; parameter < results.count && parameter < params_.cArgs; ++parameter) {
         const VARTYPE type = results.types[parameter];
-        const int index = ArgumentIndex(caller, parameter);
-        if (type == VT_EMPTY || index < 0) {
-            continue;
-        }
-        if (!AdaptResult(arguments_[index], type)) {
+        const UINT index = params_.cArgs - 1 - parameter;
+        if (type != VT_EMPTY && !AdaptResult(arguments_[index], type)) {
             if (argument_error != nullptr) {
-                *argument_error = static_cast<UINT>(index);
+                *argument_error = origins_[index];
             }
             return DISP_E_ARRAYISLOCKED;
         }
     }
     return S_OK;
+}
+
+void AdaptedArguments::ToCallersIndex(HRESULT outcome, UINT* argument_error) const noexcept {
+    if ((outcome == DISP_E_TYPEMISMATCH || outcome == DISP_E_PARAMNOTFOUND) && argument_error != nullptr &&
+        *argument_error < params_.cArgs) {
+        *argument_error = origins_[*argument_error];
+    }
 }
 
 bool AdaptedArguments::SwitchStatusForm() noexcept {
@@ -234,13 +262,15 @@ HRESULT InvokeWithReferenceArguments(const TypeInfoHolder& holder, ITypeInfo* ty
                                      DISPID member, WORD flags, DISPPARAMS* params, VARIANT* result,
                                      EXCEPINFO* exception, UINT* argument_error) noexcept {
     ResultParameters results;
-    if (params == nullptr || params->rgvarg == nullptr || params->cArgs == 0 ||
-        params->cArgs > AdaptedArguments::kMostArguments || params->cNamedArgs > params->cArgs ||
-        !holder.ResultsOf(type_info, member, &results)) {
+    if (params == nullptr || params->rgvarg == nullptr || params->cNamedArgs > params->cArgs ||
+        (flags & DISPATCH_METHOD) == 0 || !holder.ResultsOf(type_info, member, &results) || !HasResults(results)) {
         return type_info->Invoke(instance, member, flags, params, result, exception, argument_error);
     }
+    if (const HRESULT unbound = CheckBinding(*params, results.count, argument_error); FAILED(unbound)) {
+        return unbound;
+    }
     AdaptedArguments adapted(*params);
-    if (const HRESULT refused = adapted.Adapt(*params, results, argument_error); FAILED(refused)) {
+    if (const HRESULT refused = adapted.Adapt(results, argument_error); FAILED(refused)) {
         return refused;
     }
     HRESULT outcome = type_info->Invoke(instance, member, flags, adapted.Params(), result, exception, argument_error);
@@ -252,6 +282,8 @@ HRESULT InvokeWithReferenceArguments(const TypeInfoHolder& holder, ITypeInfo* ty
     if (SUCCEEDED(outcome)) {
         adapted.KeepStatusForm();
         outcome = adapted.WriteBack();
+    } else {
+        adapted.ToCallersIndex(outcome, argument_error);
     }
     return outcome;
 }

@@ -16,25 +16,33 @@
 
 namespace vrl::component {
 
-// A copy of the caller's arguments in which the result parameters are in forms the type
-// information accepts: the caller's own int or BSTR storage where the caller's reference (through
-// any chain of variant references) ends at one, else the call's own storage, by reference, whose
-// result is written into the caller's variable after the call or, for a value, dropped. The copies
-// own nothing of the caller's; the results are owned here until they are handed to the caller.
+// A copy of the caller's arguments, in parameter order and without names, in which the result
+// parameters are in forms the type information accepts: the caller's own int or BSTR storage where
+// the caller's reference (through any chain of variant references) ends at one, else the call's own
+// storage, by reference, whose result is written into the caller's variable after the call or, for a
+// value, dropped. The copies own nothing of the caller's; the results are owned here until they are
+// handed to the caller. Names are bound here because Wine's type information releases a named
+// argument given by value after the call, although the caller owns it.
 class AdaptedArguments {
 public:
     static constexpr UINT kMostArguments = ResultParameters::kMostParameters;
 
+    // `caller` binds one to one to the method's parameters: as many arguments as parameters, each
+    // name a parameter that no other argument is given for.
     explicit AdaptedArguments(const DISPPARAMS& caller) noexcept;
     AdaptedArguments(const AdaptedArguments&) = delete;
     AdaptedArguments& operator=(const AdaptedArguments&) = delete;
     ~AdaptedArguments();
 
     // Adapts the result parameters. Fails, touching nothing of the caller's, when a variable could
-    // not take its result; *argument_error then names the argument.
-    HRESULT Adapt(const DISPPARAMS& caller, const ResultParameters& results, UINT* argument_error) noexcept;
+    // not take its result; *argument_error then names the caller's argument.
+    HRESULT Adapt(const ResultParameters& results, UINT* argument_error) noexcept;
 
     DISPPARAMS* Params() noexcept { return &params_; }
+
+    // The caller's index of the argument that the type information named in *argument_error when it
+    // refused `outcome`.
+    void ToCallersIndex(HRESULT outcome, UINT* argument_error) const noexcept;
 
     // Switches the status argument to the other integer form while the platform's is not known, or
     // when it is the other one (learned by another thread while this call was under way); false
@@ -62,6 +70,7 @@ private:
     bool AdaptResult(VARIANTARG& argument, VARTYPE type) noexcept;
 
     VARIANTARG arguments_[kMostArguments];
+    UINT origins_[kMostArguments];  // the caller's index of each argument
     DISPPARAMS params_;
     Result results_[kMostArguments];
     UINT result_count_ = 0;

@@ -53,10 +53,10 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
     say "adding the i386 architecture"
     dpkg --add-architecture i386
 fi
-packages=(cmake ninja-build make g++ clang libclang-rt-14-dev llvm
+packages=(cmake ninja-build make g++ clang libclang-rt-14-dev llvm lld
     googletest libbenchmark-dev libasio-dev python3
     g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64
-    wine wine64 wine32:i386 zip unzip procps wixl osslsigncode openssl)
+    wine wine64 wine32:i386 zip unzip procps wixl osslsigncode openssl faketime)
 needs_qemu=0
 if refuses_32bit; then
     needs_qemu=1

@@ -353,7 +353,7 @@ TEST_P(ReferenceArguments, TheCallsOwnStringStorageStartsEmpty) {
     alignas(component::AdaptedArguments) unsigned char memory[sizeof(component::AdaptedArguments)];
     std::memset(memory, 0xA5, sizeof memory);
     auto* const adapted = new (memory) component::AdaptedArguments(params);
-    ASSERT_EQ(adapted->Adapt(params, component::ResultParameters{1, {VT_BSTR}}, nullptr), S_OK);
+    ASSERT_EQ(adapted->Adapt(component::ResultParameters{1, {VT_BSTR}}, nullptr), S_OK);
     ASSERT_EQ(V_VT(&adapted->Params()->rgvarg[0]), VT_BYREF | VT_BSTR);
     ASSERT_EQ(*V_BSTRREF(&adapted->Params()->rgvarg[0]), nullptr);
     adapted->~AdaptedArguments();
@@ -502,6 +502,14 @@ public:
         }
         params_ = {count == 0 ? nullptr : arguments_, named == 0 ? nullptr : named_, count, named};
         pointers_ = random() % 8;
+        // Wine's type information may release a caller's string given by value after the call: one
+        // that lands on an [in, out] BSTR* parameter, and named ones. Such a string goes by reference.
+        for (UINT i = 0; i < count; ++i) {
+            if (V_VT(&arguments_[i]) == VT_BSTR && (i < named || MayTakeAResult(i, named))) {
+                V_VT(&arguments_[i]) = VT_BYREF | VT_BSTR;
+                V_BSTRREF(&arguments_[i]) = &V_BSTR(storage_[i].get());
+            }
+        }
     }
     RandomCall(const RandomCall&) = delete;
     RandomCall& operator=(const RandomCall&) = delete;
@@ -551,6 +559,13 @@ private:
             argument = RefTo(&links_[i]);
             break;
         }
+    }
+
+    // Whether positional argument `i` may be bound to a result parameter, which names given for
+    // earlier parameters could push it to.
+    bool MayTakeAResult(UINT i, UINT named) const {
+        const UINT first_result = member_ == 1 ? 4 : member_ == 2 || member_ == 4 ? 2 : member_ == 3 ? 3 : 100;
+        return params_.cArgs - 1 - i + named >= first_result;
     }
 
     static BSTR RandomText(std::mt19937& random) {
@@ -638,6 +653,26 @@ TEST_P(ReferenceArguments, ArgumentsTheTypeInformationRefusesRunNothing) {
     V_VT(&narrow_arg) = VT_BYREF | VT_I2;
     V_I2REF(&narrow_arg) = &narrow;
     EXPECT_TRUE(FAILED(Call(2, {Value(L"0912345678", keep), Value(L"hi", keep), narrow_arg, RefTo(text.get())})));
+    // Arguments that do not bind one to one: a name of no parameter, of one given by position or
+    // twice, and an argument too many; the error index names the first name that does not bind.
+    const struct { std::vector<DISPID> names; UINT count; HRESULT refusal; } unbound[] = {
+        {{5}, 4, DISP_E_PARAMNOTFOUND}, {{-1}, 4, DISP_E_PARAMNOTFOUND}, {{3, 1}, 4, DISP_E_PARAMNOTFOUND},
+        {{3, 3}, 4, DISP_E_PARAMNOTFOUND}, {{}, 5, DISP_E_BADPARAMCOUNT}};
+    for (const auto& row : unbound) {
+        std::vector<VARIANTARG> args(row.count, Value(L"0912345678", keep));
+        DISPPARAMS params{args.data(), const_cast<DISPID*>(row.names.data()), row.count,
+                          static_cast<UINT>(row.names.size())};
+        UINT error = 99;
+        EXPECT_EQ(Invoke(2, params, &error), row.refusal) << row.names.size() << " names, " << row.count;
+        EXPECT_EQ(error, row.names.empty() ? 99 : row.names.size() - 1);
+    }
+    // An argument the type information refuses (Wine names none) is named by the caller's index.
+    VARIANTARG by_name[4] = {RefTo(text.get()), Value(L"0912345678", keep), RefTo(status.get()), Value(L"hi", keep)};
+    DISPID names[4] = {3, 0, 2, 1};
+    const component::AdaptedArguments adapted(DISPPARAMS{by_name, names, 4, 4});
+    UINT error = 2;  // Message, the second parameter, where it is handed on
+    adapted.ToCallersIndex(DISP_E_TYPEMISMATCH, &error);
+    EXPECT_EQ(error, 3u);
     EXPECT_EQ(Received(), 1u);
     EXPECT_EQ(V_VT(status.get()), VT_EMPTY);
     EXPECT_EQ(V_VT(text.get()), VT_EMPTY);

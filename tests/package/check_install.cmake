@@ -2,10 +2,11 @@
 # there: the stripped DLL with its assembly manifest and the type library of this architecture, the
 # header, the id file, the examples and the README, and in the x86 share the gateway simulator and
 # client with the DLL's version block; that the DLL exports the five entry points by their plain
-# names; that the DLL and the programs carry no debug information but a link to their debug files,
-# which have it; that the DLL and the programs of this architecture are hardened.
+# names; that the DLL and the programs carry no debug information but a CodeView record naming
+# their PDB, which the symbol server layout holds under that record's GUID and age; that the DLL
+# and the programs of this architecture are hardened.
 # Run with -DBUILD_DIR=<tree> -DRELEASE_DIR=<tree>/release -DARCH=<x86|x64> -DOBJDUMP=<objdump>
-# -DNM=<nm> -DVERSION=<version> -DOUT=<scratch directory>.
+# -DPDBUTIL=<llvm-pdbutil> -DVERSION=<version> -DOUT=<scratch directory>.
 cmake_policy(SET CMP0057 NEW)
 file(REMOVE_RECURSE ${OUT})
 execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${OUT}
@@ -57,17 +58,6 @@ foreach(file ${shipped})
     if(sections MATCHES "\\.debug_")
         message(FATAL_ERROR "the shipped ${file} carries debug information:\n${sections}")
     endif()
-    vrl_objdump(-h ${RELEASE_DIR}/${built}.debug debug_sections)
-    if(NOT debug_sections MATCHES "\\.debug_info")
-        message(FATAL_ERROR "${built}.debug holds no debug information")
-    endif()
-    vrl_objdump("-s;--section=.gnu_debuglink" ${OUT}/${file} link)
-    # The dump's text columns joined: a longer name runs over more than one line.
-    string(REGEX REPLACE "\n [0-9a-f]+ [0-9a-f ]+  " "" link "${link}")
-    string(REPLACE "." "\\." name_pattern ${name})
-    if(NOT link MATCHES "${name_pattern}\\.debug")
-        message(FATAL_ERROR "the debug link of ${file} does not name ${name}.debug:\n${link}")
-    endif()
     # The version block's texts: the product, its version, and the file's own name.
     file(STRINGS ${OUT}/${file} texts ENCODING UTF-16LE REGEX "^(VRLCOM Module|${VERSION}|${name})$")
     list(REMOVE_DUPLICATES texts)
@@ -117,20 +107,44 @@ if(NOT exports STREQUAL "DllCanUnloadNow;DllGetClassObject;DllInstall;DllRegiste
 endif()
 
 # Hardened: the loader flags DYNAMIC_BASE (0x40) and NX_COMPAT (0x100), on x64 HIGH_ENTROPY_VA (0x20)
-# too; no MinGW runtime DLL imported; calls to __stack_chk_fail (its address from the debug file's
-# symbols), more than libssp's own one. The programs are checked as both MSIs take them.
+# too; no MinGW runtime DLL imported; calls to __stack_chk_fail (its address from the PDB's public
+# symbols), more than libssp's own one. The programs are checked as both MSIs take them. Each names
+# its PDB by file name alone, and the PDB at its symbol server path has the record's GUID and age.
 set(loader_flags_x86 0x140)
 set(loader_flags_x64 0x160)
-foreach(binary ${RELEASE_DIR}/VRLCOM.DLL ${RELEASE_DIR}/tools/gateway_simulator.exe ${RELEASE_DIR}/tools/gateway_client.exe)
+foreach(binary VRLCOM.DLL tools/gateway_simulator.exe tools/gateway_client.exe)
+    set(binary ${RELEASE_DIR}/${binary})
     vrl_objdump(-p ${binary} headers)
     string(REGEX MATCH "DllCharacteristics\t+([0-9a-f]+)" flags "${headers}")
     math(EXPR missing "${loader_flags_${ARCH}} & ~0x${CMAKE_MATCH_1}")
     if(NOT missing EQUAL 0 OR headers MATCHES "DLL Name: (lib[^\n]*)")
         message(FATAL_ERROR "${binary}: ${flags}, missing ${missing}; imports ${CMAKE_MATCH_1}")
     endif()
-    execute_process(COMMAND ${NM} ${binary}.debug OUTPUT_VARIABLE symbol_table)
-    string(REGEX MATCH "0*([1-9a-f][0-9a-f]*) T _?__stack_chk_fail\n" found "${symbol_table}")
-    execute_process(COMMAND ${OBJDUMP} -d ${binary} COMMAND grep -cE "call +(0x)?${CMAKE_MATCH_1}( |$)"
+    get_filename_component(pdb ${binary} NAME_WE)
+    string(REGEX MATCH "format RSDS signature ([0-9a-f]+) age ([0-9]+) pdb ([^)]*)\\)" record "${headers}")
+    set(named "${CMAKE_MATCH_3}")
+    string(TOUPPER "${CMAKE_MATCH_1}" guid)
+    math(EXPR age "0${CMAKE_MATCH_2}" OUTPUT_FORMAT HEXADECIMAL)
+    string(REGEX REPLACE "^0x" "" age ${age})
+    string(TOUPPER ${age} age)
+    set(stored ${RELEASE_DIR}/symbols/${pdb}.pdb/${guid}${age}/${pdb}.pdb)
+    if(NOT named STREQUAL "${pdb}.pdb" OR NOT EXISTS ${stored})
+        message(FATAL_ERROR "${binary}: CodeView records ${record}, no ${stored}")
+    endif()
+    execute_process(COMMAND ${PDBUTIL} dump -summary -publics ${stored} OUTPUT_VARIABLE pdb_dump)
+    string(REGEX MATCH "Age: ([0-9]+)\n +GUID: {([-0-9A-F]+)}" summary "${pdb_dump}")
+    string(REPLACE "-" "" pdb_guid "${CMAKE_MATCH_2}")
+    if(NOT pdb_guid STREQUAL guid OR NOT CMAKE_MATCH_1 EQUAL 0x${age})
+        message(FATAL_ERROR "${stored} has ${summary}, ${binary} ${record}")
+    endif()
+    string(REGEX MATCH "`_?__stack_chk_fail`\n +flags = function, addr = ([0-9]+):([0-9]+)" found "${pdb_dump}")
+    math(EXPR section "0${CMAKE_MATCH_1} - 1")
+    set(offset 0${CMAKE_MATCH_2})
+    vrl_objdump(-h ${binary} sections)
+    string(REGEX MATCH "\n +${section} [^ ]+ +[0-9a-f]+ +([0-9a-f]+)" start "${sections}")
+    math(EXPR address "0x0${CMAKE_MATCH_1} + ${offset}" OUTPUT_FORMAT HEXADECIMAL)
+    string(REGEX REPLACE "^0x" "" address ${address})
+    execute_process(COMMAND ${OBJDUMP} -d ${binary} COMMAND grep -cE "call +(0x)?${address}( |$)"
         OUTPUT_VARIABLE calls OUTPUT_STRIP_TRAILING_WHITESPACE)
     if(NOT found OR NOT calls GREATER 1)
         message(FATAL_ERROR "${binary}: ${calls} calls to __stack_chk_fail (${found})")

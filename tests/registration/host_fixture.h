@@ -17,8 +17,10 @@
 
 namespace vrl::test {
 
-inline const std::wstring kInstallDirectory = L"C:\\vrl hosts";
-inline const std::wstring kInstalledDll = kInstallDirectory + L"\\VRLCOM.DLL";
+// Both from one constant: each inline variable's initialiser runs on its own, in no fixed order.
+inline constexpr wchar_t kInstallFolder[] = L"C:\\vrl hosts";
+inline const std::wstring kInstallDirectory = kInstallFolder;
+inline const std::wstring kInstalledDll = kInstallFolder + std::wstring(L"\\VRLCOM.DLL");
 
 inline std::wstring Quoted(const std::wstring& text) {
     return L"\"" + text + L"\"";

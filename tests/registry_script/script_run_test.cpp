@@ -204,8 +204,8 @@ TEST_F(ScriptRun, RegisterThenUnregisterRestoresTheRegistry) {
     // Each script reads alike in both directions, so unregistering takes away what registering
     // added. The later cases came from the fuzzer.
     const char* const bodies[] = {
-        "Other = s 'o' { ForceRemove F { G } }\r\n"
-        "NoRemove Existing { New = s 'n' { val A = b 00ff Deeper { val X = d 3 } } }",
+        ("Other = s 'o' { ForceRemove F { G } }\r\n"
+         "NoRemove Existing { New = s 'n' { val A = b 00ff Deeper { val X = d 3 } } }"),
         // A keyword after "Delete" or "ForceRemove" is the keyword, not the name of a key.
         "T { Delete Val V = s x }",
         "T { ForceRemove Val V = s x K }",
