@@ -35,16 +35,6 @@ bool IsStatusForm(VARTYPE form) noexcept {
     return form == kByRefInt || form == kByRefI4;
 }
 
-// Whether any of the result parameters takes an argument.
-bool HasResults(const ResultParameters& results) noexcept {
-    for (UINT i = 0; i < results.count; ++i) {
-        if (results.types[i] != VT_EMPTY) {
-            return true;
-        }
-    }
-    return false;
-}
-
 // Refuses a call whose arguments do not bind to the method's parameters one to one: another number
 // of arguments than of parameters (none is optional), or a named argument for no parameter, for one
 // given by position or twice. Windows' type information refuses these too; Wine's binds such an
@@ -263,7 +253,7 @@ HRESULT InvokeWithReferenceArguments(const TypeInfoHolder& holder, ITypeInfo* ty
                                      EXCEPINFO* exception, UINT* argument_error) noexcept {
     ResultParameters results;
     if (params == nullptr || params->rgvarg == nullptr || params->cNamedArgs > params->cArgs ||
-        (flags & DISPATCH_METHOD) == 0 || !holder.ResultsOf(type_info, member, &results) || !HasResults(results)) {
+        (flags & DISPATCH_METHOD) == 0 || !holder.ResultsOf(type_info, member, &results) || !results.Any()) {
         return type_info->Invoke(instance, member, flags, params, result, exception, argument_error);
     }
     if (const HRESULT unbound = CheckBinding(*params, results.count, argument_error); FAILED(unbound)) {

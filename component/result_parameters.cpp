@@ -28,4 +28,13 @@ void ResultParameters::Read(const FUNCDESC& function) noexcept {
     }
 }
 
+bool ResultParameters::Any() const noexcept {
+    for (UINT i = 0; i < count; ++i) {
+        if (types[i] != VT_EMPTY) {
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace vrl::component

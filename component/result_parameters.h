@@ -16,6 +16,8 @@ struct ResultParameters {
     VARTYPE types[kMostParameters];
 
     void Read(const FUNCDESC& function) noexcept;
+    // Whether any parameter carries a result.
+    bool Any() const noexcept;
 };
 
 }  // namespace vrl::component

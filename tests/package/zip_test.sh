@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# zip_test.sh ARCH PRISTINE PREFIX BUILD_DIR WORK_DIRECTORY
+# zip_test.sh FRESH_PREFIX ARCH PRISTINE PREFIX BUILD_DIR WORK_DIRECTORY
 # The README's quick start as an integrator runs it: the ZIP that CPack makes from BUILD_DIR (as
 # scripts/package.sh does) is unpacked to C:\ of a fresh prefix, and every command of "Trying it
 # against the simulator", read from the unpacked README, runs as written there, with a free port for
@@ -7,8 +7,7 @@
 # simulator runs beside them until Ctrl+C (SIGINT, which Wine hands to the program as the console's
 # CTRL_C_EVENT); its trace must then be whole.
 set -u
-arch=$1 pristine=$2 prefix=$3 build=$4 work=$5
-here=$(cd "$(dirname "$0")" && pwd)
+fresh_prefix=$1 arch=$2 pristine=$3 prefix=$4 build=$5 work=$6
 fail() { echo "zip_test: $*" >&2; exit 1; }
 wine=/usr/lib/wine/wine64
 [ "$arch" = win32 ] && wine=/usr/lib/wine/wine
@@ -17,7 +16,7 @@ rm -rf "$work"
 mkdir -p "$work"
 (cd "$build" && cpack -G ZIP -B "$work" >"$work/cpack.log" 2>&1) || { cat "$work/cpack.log"; fail "cpack"; }
 zip=$(echo "$work"/VRLCOM-*.zip)
-"$here/../../cmake/fresh-prefix.sh" "$arch" "$pristine" "$prefix" || fail "no fresh prefix"
+"$fresh_prefix" "$arch" "$pristine" "$prefix" || fail "no fresh prefix"
 export WINEPREFIX=$prefix WINEARCH=$arch WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 /usr/lib/wine/wineserver -p 20 >/dev/null 2>&1 </dev/null
 

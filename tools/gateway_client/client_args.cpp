@@ -146,11 +146,12 @@ std::string parse_operations(const std::vector<std::string>& args, std::size_t n
 
 // One line of --help: the syntax, then the meaning from a fixed column on, where each further
 // line of the meaning starts too.
-std::string help_line(std::string syntax, std::string_view meaning) {
-    syntax.resize(std::max<std::size_t>(syntax.size() + 1, 28), ' ');
-    std::string text = "  " + syntax;
+std::string help_line(const std::string& syntax, std::string_view meaning) {
+    constexpr std::size_t kMeaningColumn = 30;
+    std::string text = "  " + syntax + ' ';
+    text.resize(std::max(text.size(), kMeaningColumn), ' ');
     for (const char c : meaning) {
-        text += c == '\n' ? '\n' + std::string(30, ' ') : std::string(1, c);
+        text += c == '\n' ? '\n' + std::string(kMeaningColumn, ' ') : std::string(1, c);
     }
     return text + '\n';
 }
